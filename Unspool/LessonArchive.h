@@ -1,0 +1,49 @@
+#pragma once
+
+#include "LessonArchiveDelegate.h"
+
+#include <QDateTime>
+#include <QString>
+
+// A lesson's ZIP archive: open one and extract all of it into a folder, or create
+// one from files on disk. One archive open for reading and one for writing at a
+// time; both share the password. Not for use from two threads at once.
+class LessonArchive {
+public:
+    LessonArchive();
+    virtual ~LessonArchive();
+    LessonArchive(const LessonArchive &) = delete;
+    LessonArchive &operator=(const LessonArchive &) = delete;
+
+    void setDelegate(LessonArchiveDelegate *delegate) { _delegate = delegate; }
+    LessonArchiveDelegate *getDelegate() const { return _delegate; }
+
+    // Reading.
+    bool UnzipOpenFile(const QString &path);
+    bool UnzipOpenFile(const QString &path, const QString &password);
+    int getNumberOfEntries() const { return _numberOfEntries; }
+    bool UnzipFileTo(const QString &destination, bool overWrite);
+    bool UnzipCloseFile();
+
+    // Writing.
+    bool CreateZipFile2(const QString &path);
+    bool CreateZipFile2(const QString &path, const QString &password);
+    bool addFileToZip(const QString &file, const QString &newname);
+    bool CloseZipFile2();
+
+    // Local midnight at the start of 1 January 1980.
+    static QDateTime Date1980();
+
+protected:
+    // Sent by the extraction to the object itself, so a subclass can take over error
+    // reporting and the overwrite decision without a delegate.
+    virtual void OutputErrorMessage(const QString &message);
+    virtual bool OverWrite(const QString &path);
+
+private:
+    void *_zipFile = nullptr;
+    void *_unzFile = nullptr;
+    QString _password;
+    LessonArchiveDelegate *_delegate = nullptr;
+    int _numberOfEntries = 0;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+// Plain functions over the on-disk bundle layout:
+//   Name.app/Contents/{Info.plist, MacOS/<executable>, Resources/...}
+namespace platform::bundle {
+
+// The bundle three levels above an executable at Contents/MacOS/<exe>; the
+// executable's own folder when it does not lie inside one.
+QString bundlePathForExecutable(const QString &executablePath);
+
+// Contents/Resources/<name>.<type> when it exists; with an empty name, the first
+// resource of that type in name order. Empty string when there is none.
+QString resourcePath(const QString &bundlePath, const QString &name, const QString &type);
+
+// The folder name without a trailing ".app".
+QString displayName(const QString &bundlePath);
+
+// Contents/Info.plist (XML or binary) as a map; empty when missing or unreadable.
+QVariantMap infoDictionary(const QString &bundlePath);
+
+// Contents/MacOS/<CFBundleExecutable>, or empty when the bundle names none.
+QString executablePath(const QString &bundlePath);
+
+} // namespace platform::bundle

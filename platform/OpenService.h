@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace platform {
+
+// Opening documents and applications the way a file browser does.
+class OpenService {
+public:
+    virtual ~OpenService() = default;
+    // An application bundle starts that application; any other file opens with its
+    // default application. True only when the file exists and an application was
+    // started for it.
+    virtual bool openFile(const QString &path) = 0;
+    // An http URL in the default browser.
+    virtual bool openURL(const QUrl &url) = 0;
+};
+
+} // namespace platform

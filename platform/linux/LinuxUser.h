@@ -1,0 +1,15 @@
+#pragma once
+
+#include "User.h"
+
+namespace platform {
+
+// The user the process runs as, from the password database. The home folder
+// follows $HOME when it is set, as every desktop program does.
+class LinuxUser : public User {
+public:
+    QString loginName() const override;
+    QString homeDirectory() const override;
+};
+
+} // namespace platform
