@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Where this platform keeps the system tools that answer process questions, and
+// how each is asked. The tools' output formats are parsed by their callers.
+namespace platform::tools
+{
+
+// The open-files tool: one line "p<pid>" per process that holds any file below a
+// folder open (field output, warnings suppressed, the folder searched in full depth).
+QString lsofToolPath();
+QStringList lsofArguments(const QString &folder);
+
+// The process-status tool: the executable's name of one process, no header line;
+// a non-zero exit status when there is no such process.
+QString psToolPath();
+QStringList psArguments(int pid);
+
+} // namespace platform::tools
