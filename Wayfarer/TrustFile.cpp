@@ -1,0 +1,162 @@
+#include "TrustFile.h"
+
+#include "NSFileManagerPathCategory.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace wayfarer::TrustFile
+{
+
+namespace
+{
+
+const char kTrustFolderBelowHome[] =
+    "/Library/Preferences/Tamarind/Glimmer Player/#Security/GlimmerPlayerTrust";
+const char kTrustFileName[] = "brindle_local.cfg";
+const char kContentFolderName[] = "/pagewright_files";
+
+// Closes the descriptor on every way out.
+class Descriptor
+{
+  public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+
+  private:
+    int m_fd;
+};
+
+bool existsAt(const QByteArray &path)
+{
+    struct stat st {
+    };
+    return ::stat(path.constData(), &st) == 0; // a file there counts as well
+}
+
+// The bytes go out in one write where the system allows, so that an appender in
+// another program cannot land in the middle of our line.
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+bool readAll(int fd, QByteArray *content)
+{
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        content->append(buffer, got);
+    }
+}
+
+// Whether the file is settled, or the other way of writing it has to be tried
+// (the file vanished or appeared between our looks at it).
+enum class Outcome { Settled, TryOtherWay };
+
+// A new file made by us holds just our line. Someone else may make it between our
+// two opens; then their file is appended to like any other.
+Outcome createWithEntry(const QByteArray &filePath, const QByteArray &entry)
+{
+    const Descriptor file(
+        ::open(filePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!file.isOpen())
+        return errno == EEXIST ? Outcome::TryOtherWay : Outcome::Settled;
+    writeAll(file.get(), entry + '\n');
+    return Outcome::Settled;
+}
+
+// Never rewrites the file: what others wrote stays put even if we are cut short.
+Outcome appendUnlessListed(const QByteArray &filePath, const QByteArray &entry)
+{
+    const Descriptor file(::open(filePath.constData(), O_RDWR | O_APPEND | O_CLOEXEC));
+    if (!file.isOpen())
+        return errno == ENOENT ? Outcome::TryOtherWay : Outcome::Settled;
+    QByteArray content;
+    if (!readAll(file.get(), &content) || containsLine(content, entry))
+        return Outcome::Settled;
+    writeAll(file.get(), appendixFor(content, entry));
+    return Outcome::Settled;
+}
+
+} // namespace
+
+QString trustFolderPath(const QString &homeDirectory)
+{
+    return homeDirectory + QLatin1String(kTrustFolderBelowHome);
+}
+
+QString trustFilePath(const QString &trustFolder)
+{
+    return trustFolder + u'/' + QLatin1String(kTrustFileName);
+}
+
+QByteArray trustEntry(const QString &lessonFolder)
+{
+    return QFile::encodeName(lessonFolder) + kContentFolderName;
+}
+
+bool containsLine(const QByteArray &content, const QByteArray &entry)
+{
+    qsizetype lineStart = 0;
+    while (lineStart < content.size()) {
+        qsizetype lineEnd = content.indexOf('\n', lineStart);
+        if (lineEnd < 0)
+            lineEnd = content.size();
+        if (QByteArrayView(content).sliced(lineStart, lineEnd - lineStart) == entry)
+            return true;
+        lineStart = lineEnd + 1;
+    }
+    return false;
+}
+
+QByteArray appendixFor(const QByteArray &content, const QByteArray &entry)
+{
+    const bool unfinished = !content.isEmpty() && !content.endsWith('\n');
+    return (unfinished ? QByteArray("\n") : QByteArray()) + entry + '\n';
+}
+
+bool addEntry(const QString &trustFolder, const QByteArray &entry)
+{
+    const QByteArray folder = QFile::encodeName(trustFolder);
+    if (!existsAt(folder) &&
+        !CreateDirectoriesWithIntermediates::createDirectoryAtPath(folder, true))
+        return false;
+
+    const QByteArray filePath = QFile::encodeName(trustFilePath(trustFolder));
+    if (appendUnlessListed(filePath, entry) == Outcome::Settled)
+        return true;
+    if (createWithEntry(filePath, entry) == Outcome::Settled)
+        return true;
+    appendUnlessListed(filePath, entry);
+    return true;
+}
+
+} // namespace wayfarer::TrustFile
