@@ -1,0 +1,152 @@
+#include "MainMenuViewController.h"
+
+#include "ui_MainMenuViewController.h"
+
+#include "Alerts.h"
+#include "LessonArchive.h"
+#include "MainBundle.h"
+#include "MainThread.h"
+#include "OpenService.h"
+#include "TemporaryDirectory.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+#include <thread>
+
+namespace unspool
+{
+
+namespace
+{
+
+const char kArchiveName[] = "archive";
+const char kArchiveType[] = "zip";
+const char kLessonsFolder[] = "Brindle_Lessons/";
+const char kLauncher[] = "/Wayfarer.app";
+
+const char kAlertTitle[] = "Error";
+const char kAlertButton[] = "Ok";
+const char kNoLessonMessage[] = "Error: No lesson to extract.";
+const char kFormatMessage[] = "Error: The lesson archive is in a format that cannot be extracted.";
+const char kExtractionMessage[] = "Error: The lesson archive could not be extracted.";
+const char kLauncherMessage[] = "Error: Could not open Wayfarer.app.";
+
+} // namespace
+
+MainMenuViewController::MainMenuViewController(Services services, QObject *parent)
+    : QObject(parent), m_services(std::move(services)), m_window(std::make_unique<QWidget>()),
+      m_form(std::make_unique<Ui::MainMenuWindow>())
+{
+    m_form->setupUi(m_window.get());
+    progressBar = m_form->progressBar;
+    label = m_form->label;
+
+    // The learner knows the lesson by the name of the bundle they opened.
+    const QString lessonName = m_services.mainBundle.displayName();
+    if (!lessonName.isEmpty())
+        m_window->setWindowTitle(lessonName);
+}
+
+MainMenuViewController::~MainMenuViewController() = default;
+
+bool MainMenuViewController::applicationShouldTerminateAfterLastWindowClosed(
+    QApplication * /*application*/) const
+{
+    return true;
+}
+
+void MainMenuViewController::applicationDidFinishLaunching()
+{
+    m_threadRunning.store(true);
+    std::thread([this] {
+        extractArchive();
+        m_threadRunning.store(false);
+    }).detach();
+}
+
+bool MainMenuViewController::respondsTo(Message message) const
+{
+    return message == Message::ExtractionProgress || message == Message::ExtractionComplete;
+}
+
+// Blocks the extraction until the bar has taken the value, so the values arrive in
+// order and the bar stands at 100 once the last entry is in.
+void MainMenuViewController::ExtractionProgress(int done, int total)
+{
+    if (total <= 0)
+        return; // an archive that claims no entries has no share to show
+    const double percentage = static_cast<double>(done) / static_cast<double>(total) * 100.0;
+    m_services.mainThread.runAndWait([this, percentage] { updateProgressBar(percentage); });
+}
+
+void MainMenuViewController::updateProgressBar(double percentage)
+{
+    progressBar->setValue(qRound(percentage));
+}
+
+void MainMenuViewController::ExtractionComplete()
+{
+    m_services.mainThread.runAndWait([this] { openLauncher(); });
+}
+
+void MainMenuViewController::closeOnError()
+{
+    m_services.quit();
+}
+
+void MainMenuViewController::extractArchive()
+{
+    const QString archivePath = m_services.mainBundle.pathForResource(
+        QString::fromLatin1(kArchiveName), QString::fromLatin1(kArchiveType));
+    if (archivePath.isEmpty()) {
+        failWith(QString::fromLatin1(kNoLessonMessage));
+        return;
+    }
+
+    LessonArchive archive;
+    archive.setDelegate(this);
+    if (!archive.UnzipOpenFile(archivePath)) {
+        failWith(QString::fromLatin1(kFormatMessage));
+        return;
+    }
+
+    // Overwrite: a second run of the same lesson refreshes its files in place.
+    const QString folder = lessonFolder();
+    if (folder.isEmpty() || !archive.UnzipFileTo(folder, true))
+        failWith(QString::fromLatin1(kExtractionMessage));
+}
+
+QString MainMenuViewController::lessonFolder() const
+{
+    const QString temporary = m_services.temporaryDirectory.path();
+    if (temporary.isEmpty())
+        return {};
+    return temporary + QLatin1String(kLessonsFolder) + m_services.mainBundle.displayName();
+}
+
+void MainMenuViewController::failWith(const QString &message)
+{
+    m_services.mainThread.runAndWait([this, &message] { showError(message); });
+}
+
+// Main thread: the launcher is started detached, so it outlives us.
+void MainMenuViewController::openLauncher()
+{
+    const QString folder = lessonFolder();
+    if (!folder.isEmpty() && m_services.openService.openFile(folder + QLatin1String(kLauncher))) {
+        m_services.quit();
+        return;
+    }
+    showError(QString::fromLatin1(kLauncherMessage));
+}
+
+// Main thread: the sheet returns at once; pressing its button ends the program.
+void MainMenuViewController::showError(const QString &message)
+{
+    const platform::AlertText text{QString::fromLatin1(kAlertTitle), message,
+                                   QString::fromLatin1(kAlertButton)};
+    m_services.alerts.beginSheet(m_window.get(), text, [this] { closeOnError(); });
+}
+
+} // namespace unspool
