@@ -60,9 +60,11 @@ class GMIMRootActions
     void installPackageFile(const QString &, const QString &) {}
 
   private:
-    GMIMRootActions(std::unique_ptr<platform::PrivilegedSession> session, platform::SystemLog &log);
+    GMIMRootActions(platform::PrivilegedRunner &runner, platform::SystemLog &log);
     bool _executePrivilegedTask(const QString &tool, const QStringList &arguments);
 
-    std::unique_ptr<platform::PrivilegedSession> mSharedAuthorizationToken;
+    platform::PrivilegedRunner &mRunner;
     platform::SystemLog &mLog;
+    // The authorised channel, opened by the first privileged run.
+    std::unique_ptr<platform::PrivilegedSession> mSharedAuthorizationToken;
 };

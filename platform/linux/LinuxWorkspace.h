@@ -2,8 +2,12 @@
 
 #include "Workspace.h"
 
+#include <memory>
+
 namespace platform
 {
+
+class X11Session;
 
 // The workspace of a Linux desktop session.
 // - Running applications: this user's processes whose executable (/proc/<pid>/exe)
@@ -25,6 +29,14 @@ class LinuxWorkspace : public Workspace
     void activateIgnoringOtherApps() override;
     QList<QString> mountedLocalVolumePaths() const override;
     bool fileSystemInfo(const QString &path, bool *writable, bool *unmountable) const override;
+
+    // The record of process `pid` when its executable lies inside an application
+    // bundle, whoever runs it; an empty map otherwise.
+    static QVariantMap applicationRecord(int pid);
+
+  private:
+    // Shared with the activation calls queued to the main thread.
+    std::shared_ptr<X11Session> mX11;
 };
 
 } // namespace platform

@@ -1,0 +1,103 @@
+#include "GMIMRootActions.h"
+
+#include "LinuxMainBundle.h"
+#include "LinuxSystemLog.h"
+#include "Privileges.h"
+#include "SystemLog.h"
+#include "root_helper/RootHelperRunner.h"
+
+namespace
+{
+
+std::shared_ptr<platform::PrivilegedRunner> sRunner;
+std::shared_ptr<platform::SystemLog> sLog;
+// Deliberately never freed while the process runs: the controller exits right after
+// its force-quits, and the helper ends by itself when our end of its pipe closes.
+GMIMRootActions *sGMIMRASharedInstance = nullptr;
+
+void useDefaultServicesWhenUnset()
+{
+    if (!sRunner) {
+        const QString bundle = platform::LinuxMainBundle().bundlePath();
+        sRunner = std::make_shared<RootHelperRunner>(RootHelperRunner::throughPkexec(bundle));
+    }
+    if (!sLog)
+        sLog = std::make_shared<platform::LinuxSystemLog>();
+}
+
+} // namespace
+
+GMIMRootActions *GMIMRootActions::sharedInstance()
+{
+    if (!sGMIMRASharedInstance) {
+        useDefaultServicesWhenUnset();
+        sGMIMRASharedInstance = create(*sRunner, *sLog).release();
+    }
+    return sGMIMRASharedInstance;
+}
+
+void GMIMRootActions::setSharedServices(std::shared_ptr<platform::PrivilegedRunner> runner,
+                                        std::shared_ptr<platform::SystemLog> log)
+{
+    delete sGMIMRASharedInstance;
+    sGMIMRASharedInstance = nullptr;
+    sRunner = std::move(runner);
+    sLog = std::move(log);
+}
+
+std::unique_ptr<GMIMRootActions> GMIMRootActions::create(platform::PrivilegedRunner &runner,
+                                                         platform::SystemLog &log)
+{
+    std::unique_ptr<GMIMRootActions> actions(new GMIMRootActions(runner, log));
+    // A run that does nothing: this is where the user is asked, once.
+    if (!actions->_executePrivilegedTask(QStringLiteral("/bin/sleep"), {QStringLiteral("0")}))
+        return nullptr;
+    return actions;
+}
+
+GMIMRootActions::GMIMRootActions(platform::PrivilegedRunner &runner, platform::SystemLog &log)
+    : mRunner(runner), mLog(log)
+{
+}
+
+GMIMRootActions::~GMIMRootActions() = default;
+
+bool GMIMRootActions::_executePrivilegedTask(const QString &tool, const QStringList &arguments)
+{
+    if (!mSharedAuthorizationToken) {
+        mSharedAuthorizationToken = mRunner.open();
+        if (!mSharedAuthorizationToken) {
+            mLog.error("Unable to create authorization object.");
+            return false;
+        }
+    }
+    if (!mSharedAuthorizationToken->execute(tool, arguments)) {
+        mLog.error("Unable to execute privileged task.");
+        return false;
+    }
+    return true;
+}
+
+void GMIMRootActions::forceQuitPID(int pid)
+{
+    // kill reads 0 and negative numbers as process groups; -1 as root is every process.
+    if (pid <= 0)
+        return;
+    _executePrivilegedTask(QStringLiteral("/bin/kill"),
+                           {QStringLiteral("-9"), QString::number(pid)});
+}
+
+bool GMIMRootActions::forceQuitProcess(const GMUExtensions::ProcessIdentity &identity)
+{
+    if (identity.pid <= 0 || !GMUExtensions::stillSameProcess(identity))
+        return false;
+    return _executePrivilegedTask(QStringLiteral("/bin/kill"),
+                                  {QStringLiteral("-9"), QString::number(identity.pid)});
+}
+
+void GMIMRootActions::removeFile(const QString &path)
+{
+    if (path.isEmpty() || path == QStringLiteral("/"))
+        return;
+    _executePrivilegedTask(QStringLiteral("/bin/rm"), {QStringLiteral("-rf"), path});
+}

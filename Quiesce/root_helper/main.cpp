@@ -1,0 +1,136 @@
+// The root helper: started once through pkexec by the installer helper, it runs
+// the permitted system tools as root for as long as its standard input stays open.
+// It reads one request record at a time from standard input, answers on standard
+// output whether the tool was started, and does not wait for the tool. When its
+// input closes it waits for the tools it started and ends.
+//
+// It runs with administrator rights on behalf of an unprivileged program, so it
+// reads strictly (a malformed record ends it), runs only fixed tool paths with the
+// request shapes in Protocol.h, hands the tools an empty standard input and output
+// and a fixed environment, and never uses a shell.
+
+#include "Protocol.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Reads exactly `size` bytes; false at end of input or on an error.
+bool readFully(int fd, char *buffer, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buffer += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+bool writeFully(int fd, const char *text)
+{
+    std::size_t size = std::strlen(text);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, text, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        text += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+// The next request, or nullopt at the end of input or on a malformed record.
+std::optional<roothelper::Request> readRequest()
+{
+    std::string digits;
+    char c = 0;
+    while (readFully(STDIN_FILENO, &c, 1) && c != '\n') {
+        if (digits.size() >= roothelper::kMaxLengthDigits)
+            return std::nullopt;
+        digits += c;
+    }
+    if (c != '\n')
+        return std::nullopt;
+    const std::optional<std::size_t> length = roothelper::parseLength(digits);
+    if (!length)
+        return std::nullopt;
+    std::string payload(*length, '\0');
+    if (!readFully(STDIN_FILENO, payload.data(), payload.size()))
+        return std::nullopt;
+    return roothelper::parsePayload(payload);
+}
+
+[[noreturn]] void execTool(const roothelper::Request &request, int statusPipe)
+{
+    std::signal(SIGCHLD, SIG_DFL);
+    std::signal(SIGPIPE, SIG_DFL);
+    const int devNull = ::open("/dev/null", O_RDWR);
+    if (devNull >= 0) {
+        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(devNull, STDOUT_FILENO);
+    }
+    std::vector<char *> argv;
+    for (const std::string &field : request)
+        argv.push_back(const_cast<char *>(field.c_str()));
+    argv.push_back(nullptr);
+    char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    char locale[] = "LC_ALL=C";
+    char *environment[] = {path, locale, nullptr};
+    ::execve(request[0].c_str(), argv.data(), environment);
+    const int error = errno;
+    [[maybe_unused]] const ssize_t ignored = ::write(statusPipe, &error, sizeof error);
+    ::_exit(127);
+}
+
+// Starts the tool without waiting for it; true once it has been executed. A
+// close-on-exec pipe tells a successful exec (end of file) from a failed one.
+bool startTool(const roothelper::Request &request)
+{
+    int status[2];
+    if (::pipe2(status, O_CLOEXEC) != 0)
+        return false;
+    const pid_t child = ::fork();
+    if (child == 0)
+        execTool(request, status[1]);
+    ::close(status[1]);
+    int error = 0;
+    const bool execFailed =
+        child < 0 || readFully(status[0], reinterpret_cast<char *>(&error), sizeof error);
+    ::close(status[0]);
+    return !execFailed;
+}
+
+} // namespace
+
+int main()
+{
+    // Tools are never waited for one by one; ignoring SIGCHLD lets the system reap
+    // them, and a final wait() then blocks until the last one has ended.
+    std::signal(SIGCHLD, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    int result = 0;
+    while (const std::optional<roothelper::Request> request = readRequest()) {
+        const bool started = roothelper::isPermitted(*request) && startTool(*request);
+        if (!writeFully(STDOUT_FILENO, started ? roothelper::kStarted : roothelper::kNotStarted)) {
+            result = 1;
+            break;
+        }
+    }
+    while (::wait(nullptr) > 0 || errno == EINTR) {
+    }
+    return result;
+}

@@ -1,0 +1,96 @@
+#include "X11Session.h"
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace platform
+{
+
+namespace
+{
+
+template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
+
+} // namespace
+
+X11Session::X11Session()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    int screenNumber = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i)
+        xcb_screen_next(&screens);
+    mConnection = connection;
+    mRoot = screens.data->root;
+    mActiveWindowAtom = atom("_NET_ACTIVE_WINDOW");
+    mWindowPidAtom = atom("_NET_WM_PID");
+}
+
+X11Session::~X11Session()
+{
+    if (mConnection)
+        xcb_disconnect(mConnection);
+}
+
+quint32 X11Session::atom(const char *name) const
+{
+    const xcb_intern_atom_cookie_t cookie =
+        xcb_intern_atom(mConnection, 0, uint16_t(std::strlen(name)), name);
+    ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(mConnection, cookie, nullptr),
+                                            &std::free);
+    return reply ? reply->atom : quint32(XCB_ATOM_NONE);
+}
+
+std::optional<quint32> X11Session::cardinalProperty(quint32 window, quint32 property,
+                                                    quint32 type) const
+{
+    const xcb_get_property_cookie_t cookie =
+        xcb_get_property(mConnection, 0, window, property, type, 0, 1);
+    ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(mConnection, cookie, nullptr),
+                                             &std::free);
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
+        return std::nullopt;
+    return *static_cast<const quint32 *>(xcb_get_property_value(reply.get()));
+}
+
+std::optional<int> X11Session::activeWindowProcess() const
+{
+    if (!mConnection || mActiveWindowAtom == XCB_ATOM_NONE || mWindowPidAtom == XCB_ATOM_NONE)
+        return std::nullopt;
+    const std::optional<quint32> window =
+        cardinalProperty(mRoot, mActiveWindowAtom, XCB_ATOM_WINDOW);
+    if (!window || *window == XCB_WINDOW_NONE)
+        return std::nullopt;
+    const std::optional<quint32> pid = cardinalProperty(*window, mWindowPidAtom, XCB_ATOM_CARDINAL);
+    if (!pid || *pid == 0 || *pid > quint32(INT32_MAX))
+        return std::nullopt;
+    return int(*pid);
+}
+
+void X11Session::requestActivation(quint32 window) const
+{
+    if (!mConnection || mActiveWindowAtom == XCB_ATOM_NONE)
+        return;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = mActiveWindowAtom;
+    event.data.data32[0] = 2; // the request comes from a pager-like source
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(mConnection, 0, mRoot,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+    xcb_flush(mConnection);
+}
+
+} // namespace platform

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <optional>
+
+struct xcb_connection_t;
+
+namespace platform
+{
+
+// A connection of our own to the X server, for the two window-manager questions
+// the workspace asks (which process owns the active window; please activate ours).
+// Without a reachable X display every question answers "unknown". xcb connections
+// may be used from several threads, so the watcher thread can ask while the main
+// thread works.
+class X11Session
+{
+  public:
+    X11Session();
+    ~X11Session();
+    X11Session(const X11Session &) = delete;
+    X11Session &operator=(const X11Session &) = delete;
+
+    bool isConnected() const { return mConnection != nullptr; }
+    // _NET_WM_PID of the window named by the root window's _NET_ACTIVE_WINDOW.
+    std::optional<int> activeWindowProcess() const;
+    // Asks the window manager to activate `window` as a pager would, which window
+    // managers grant even while another application is active.
+    void requestActivation(quint32 window) const;
+
+  private:
+    quint32 atom(const char *name) const;
+    std::optional<quint32> cardinalProperty(quint32 window, quint32 property, quint32 type) const;
+
+    xcb_connection_t *mConnection = nullptr;
+    quint32 mRoot = 0;
+    quint32 mActiveWindowAtom = 0;
+    quint32 mWindowPidAtom = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,6 @@
+# Tests of the installer helper's widget-free logic. Included by
+# tests/Quiesce/CMakeLists.txt.
+add_executable(quiesce_queries_tests
+  ${CMAKE_CURRENT_LIST_DIR}/queries/ParseTest.cpp)
+target_link_libraries(quiesce_queries_tests PRIVATE quiesce_core test_support core_test_main GTest::gtest)
+add_test(NAME QuiesceQueries COMMAND quiesce_queries_tests)
