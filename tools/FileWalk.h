@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace lessonpack
+{
+
+// One file to go into the lesson archive.
+struct PackEntry {
+    QString source; // absolute path on disk
+    QString name;   // entry name in the archive, "/"-separated
+    qint64 size = 0;
+};
+
+// Adds every regular file below the folder `root` to `entries`, named
+// <prefix>/<path below root>. Everything is checked before anything is packed, so a
+// file that cannot be read stops the run here instead of turning up empty later.
+// Refused, with the reason in `why`: symbolic links (a link would be packed as a copy
+// of whatever it points at, possibly outside the folder), anything that is neither a
+// file nor a folder, and files or folders that cannot be read.
+// Empty folders carry no files and so do not reach the archive.
+bool collectFiles(const QString &root, const QString &prefix, QList<PackEntry> &entries,
+                  QString &why);
+
+// Adds the single regular file `source` under `name`, with the same checks.
+bool collectFile(const QString &source, const QString &name, QList<PackEntry> &entries,
+                 QString &why);
+
+} // namespace lessonpack

@@ -1,0 +1,202 @@
+#include "LessonPacker.h"
+
+#include "Bundle.h"
+#include "BundleCopy.h"
+#include "FileWalk.h"
+#include "LessonArchive.h"
+#include "LessonName.h"
+#include "PlaceIntoOutput.h"
+#include "Progress.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+namespace lessonpack
+{
+
+namespace
+{
+
+const QString kContentFolderName = QStringLiteral("pagewright_files");
+const QString kStartPage = QStringLiteral("index.html");
+const QString kWayfarerName = QStringLiteral("Wayfarer.app");
+const QString kInstallerEntry =
+    QStringLiteral("Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg");
+const QString kArchiveInBundle = QStringLiteral("Contents/Resources/archive.zip");
+
+// The archive is written without ZIP64 extensions: no entry, and no offset into the
+// archive, may reach 4 GiB, and the entry count must fit 16 bits. Deflate can grow
+// incompressible data slightly, hence the margin.
+constexpr qint64 kMaxArchiveBytes = 0xFFFFFFFFLL - 64LL * 1024 * 1024;
+constexpr qsizetype kMaxEntries = 0xFFFF;
+
+bool isRegularFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
+}
+
+bool checkBundle(const QString &bundle, const QString &what, QString &why)
+{
+    const QString executable = platform::bundle::executablePath(bundle);
+    if (QFileInfo(bundle).isDir() && !executable.isEmpty() && QFileInfo(executable).isExecutable())
+        return true;
+    why = QStringLiteral("%1 is not a built %2 bundle (give its path with --%3)")
+              .arg(bundle, what, what.toLower());
+    return false;
+}
+
+// The folder `path` names, with links resolved as far as it exists.
+QString resolvedFolder(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
+}
+
+bool isInside(const QString &path, const QString &folder)
+{
+    const QString prefix = resolvedFolder(folder) + QLatin1Char('/');
+    return (resolvedFolder(path) + QLatin1Char('/')).startsWith(prefix);
+}
+
+bool checkRequest(const PackRequest &request, QString &why)
+{
+    why = lessonNameProblem(request.lessonName);
+    if (!why.isEmpty())
+        return false;
+    if (!QFileInfo(request.contentFolder).isDir()) {
+        why = QStringLiteral("%1 is not a folder").arg(request.contentFolder);
+        return false;
+    }
+    if (!isRegularFile(QDir(request.contentFolder).filePath(kStartPage))) {
+        why = QStringLiteral("%1 has no start page %2").arg(request.contentFolder, kStartPage);
+        return false;
+    }
+    // Packing into the content folder would pack the previous lesson into the next.
+    if (isInside(request.outputFolder, request.contentFolder)) {
+        why = QStringLiteral("the output folder %1 lies inside the content folder")
+                  .arg(request.outputFolder);
+        return false;
+    }
+    const QString target = QDir(request.outputFolder).filePath(request.lessonName + ".app");
+    if (!request.replace && (QFileInfo::exists(target) || QFileInfo(target).isSymLink())) {
+        why = QStringLiteral("%1 already exists (use --replace to replace it)").arg(target);
+        return false;
+    }
+    return checkBundle(request.unspoolBundle, QStringLiteral("Unspool"), why) &&
+           checkBundle(request.wayfarerBundle, QStringLiteral("Wayfarer"), why);
+}
+
+bool isInstallerEntry(const PackEntry &entry)
+{
+    return entry.name == kInstallerEntry || entry.name.startsWith(kInstallerEntry + '/');
+}
+
+// An installer package may be a flat file or a folder (a bundle package).
+bool collectInstaller(const QString &installer, QList<PackEntry> &entries, QString &why)
+{
+    if (QFileInfo(installer).isDir())
+        return collectFiles(installer, kInstallerEntry, entries, why);
+    return collectFile(installer, kInstallerEntry, entries, why);
+}
+
+bool checkLimits(const QList<PackEntry> &entries, QString &why)
+{
+    qint64 total = 0;
+    for (const PackEntry &entry : entries)
+        total += entry.size;
+    if (entries.size() <= kMaxEntries && total <= kMaxArchiveBytes)
+        return true;
+    why = QStringLiteral("the lesson is too big for one archive (%1 files, %2 bytes; at most %3 "
+                         "files and 4 GiB)")
+              .arg(entries.size())
+              .arg(total)
+              .arg(kMaxEntries);
+    return false;
+}
+
+bool planEntries(const PackRequest &request, QList<PackEntry> &entries, QString &why)
+{
+    if (!collectFiles(request.wayfarerBundle, kWayfarerName, entries, why))
+        return false;
+    if (!request.installer.isEmpty()) {
+        // The package given replaces whatever package the built bundle carries.
+        entries.removeIf(isInstallerEntry);
+        if (!collectInstaller(request.installer, entries, why))
+            return false;
+    }
+    if (!collectFiles(request.contentFolder, kContentFolderName, entries, why))
+        return false;
+    std::sort(entries.begin(), entries.end(),
+              [](const PackEntry &a, const PackEntry &b) { return a.name < b.name; });
+    return checkLimits(entries, why);
+}
+
+bool writeArchive(const QList<PackEntry> &entries, const QString &path, Progress &progress,
+                  QString &why)
+{
+    LessonArchive archive;
+    if (!archive.CreateZipFile2(path)) {
+        why = QStringLiteral("cannot create the archive %1").arg(path);
+        return false;
+    }
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (!archive.addFileToZip(entries[i].source, entries[i].name)) {
+            why = QStringLiteral("cannot pack %1 into the archive").arg(entries[i].source);
+            return false;
+        }
+        progress.update(i + 1, entries.size());
+    }
+    if (!archive.CloseZipFile2()) {
+        why = QStringLiteral("cannot finish the archive %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool buildBundle(const PackRequest &request, const QList<PackEntry> &entries, const QString &staged,
+                 Progress &progress, QString &why)
+{
+    if (!copyTree(request.unspoolBundle, staged, kArchiveInBundle, why))
+        return false;
+    const QString archive = QDir(staged).filePath(kArchiveInBundle);
+    if (!QDir().mkpath(QFileInfo(archive).path())) {
+        why = QStringLiteral("cannot create %1").arg(QFileInfo(archive).path());
+        return false;
+    }
+    return writeArchive(entries, archive, progress, why);
+}
+
+} // namespace
+
+bool packLesson(const PackRequest &request, Progress &progress, QString &written, QString &why)
+{
+    QList<PackEntry> entries;
+    if (!checkRequest(request, why) || !planEntries(request, entries, why))
+        return false;
+    if (!QDir().mkpath(request.outputFolder)) {
+        why = QStringLiteral("cannot create the output folder %1").arg(request.outputFolder);
+        return false;
+    }
+    // Removed with everything in it when this function returns.
+    QTemporaryDir staging(
+        QDir(request.outputFolder).filePath(QStringLiteral(".lesson-pack-XXXXXX")));
+    if (!staging.isValid()) {
+        why = QStringLiteral("cannot create a staging folder in %1").arg(request.outputFolder);
+        return false;
+    }
+    const QString bundleName = request.lessonName + QStringLiteral(".app");
+    const QString staged = staging.filePath(bundleName);
+    if (!buildBundle(request, entries, staged, progress, why))
+        return false;
+    const QString target = QDir(request.outputFolder).filePath(bundleName);
+    if (!placeIntoOutput(staged, target, request.replace, staging.filePath("replaced"), why))
+        return false;
+    written = QFileInfo(target).absoluteFilePath();
+    return true;
+}
+
+} // namespace lessonpack

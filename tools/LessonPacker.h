@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+namespace lessonpack
+{
+
+class Progress;
+
+// What to pack and where to put it.
+struct PackRequest {
+    QString contentFolder;  // becomes "pagewright_files"; must hold "index.html"
+    QString lessonName;     // the bundle is written as <outputFolder>/<lessonName>.app
+    QString outputFolder;   // created when missing
+    QString installer;      // optional plug-in installer package (file or folder)
+    QString unspoolBundle;  // the built Unspool.app to copy
+    QString wayfarerBundle; // the built Wayfarer.app to put into the archive
+    bool replace = false;   // replace an existing <lessonName>.app
+};
+
+// Writes the lesson bundle: a copy of Unspool.app whose Contents/Resources/archive.zip
+// holds Wayfarer.app (with the installer as its resource "Corvane Glimmer Player.pkg")
+// and the content folder as "pagewright_files". Everything is checked first and the
+// bundle is built in a staging folder beside the output, then moved into place, so a
+// failed run leaves nothing behind. On success `written` is the bundle's path; on
+// failure `why` says what was wrong, in one line.
+bool packLesson(const PackRequest &request, Progress &progress, QString &written, QString &why);
+
+} // namespace lessonpack

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdio>
+
+namespace lessonpack
+{
+
+// "packing 12/40 files" on standard error. On a terminal the line is rewritten in
+// place as entries are done; otherwise (a log, a pipe) only the final line appears,
+// so logs are not flooded.
+class Progress
+{
+  public:
+    Progress(std::FILE *stream, bool isTerminal);
+    ~Progress();
+    Progress(const Progress &) = delete;
+    Progress &operator=(const Progress &) = delete;
+
+    void update(qsizetype done, qsizetype total);
+    // Ends the progress line with `message`.
+    void finish(const QString &message);
+    // Clears a half-written progress line, so that an error message starts afresh.
+    void abandon();
+
+    // Standard error, rewritten in place when it is a terminal.
+    static Progress forStandardError();
+
+  private:
+    std::FILE *m_stream;
+    bool m_isTerminal;
+    bool m_lineOpen = false;
+};
+
+} // namespace lessonpack
