@@ -1,0 +1,151 @@
+// Real runs of the built Unspool bundle, offscreen, with TMPDIR pointed at a test
+// folder: what lands in the lesson folder, that the launcher was started, and that
+// Unspool itself ends.
+#include "LessonZip.h"
+
+#include "ProcessRunner.h"
+#include "TestFiles.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+// Waits for a file that a detached process writes; the limit only guards against
+// a hang.
+bool appears(const QString &path)
+{
+    QDeadlineTimer limit(15000);
+    while (!QFileInfo::exists(path)) {
+        if (limit.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+int fileCount(const QString &folder)
+{
+    int count = 0;
+    for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();
+         it.next())
+        ++count;
+    return count;
+}
+
+class UnspoolBundle : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root.isValid());
+        lessonBundle = root.path() + QStringLiteral("/Sample Lesson.app");
+        const platform::ProcessResult copy = platform::runProcess(
+            QStringLiteral("cp"),
+            {QStringLiteral("-R"), QStringLiteral(UNSPOOL_BUNDLE), lessonBundle});
+        ASSERT_EQ(copy.exitCode, 0);
+        ASSERT_TRUE(QDir().mkpath(temporary()));
+    }
+
+    QString temporary() const { return root.path() + QStringLiteral("/tmp"); }
+    QString lessonFolder() const
+    {
+        return temporary() + QStringLiteral("/Brindle_Lessons/Sample Lesson");
+    }
+    QString archive() const
+    {
+        return lessonBundle + QStringLiteral("/Contents/Resources/archive.zip");
+    }
+
+    // Runs `program` with `arguments` offscreen with our TMPDIR; true when it ended.
+    bool run(const QString &program, const QStringList &arguments = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("TMPDIR"), temporary());
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(program, arguments);
+        return process.waitForStarted() && process.waitForFinished(120000);
+    }
+
+    bool runBundle() { return run(lessonBundle + QStringLiteral("/Contents/MacOS/Unspool")); }
+
+    QTemporaryDir root;
+    QString lessonBundle;
+    QProcess process;
+};
+
+TEST_F(UnspoolBundle, UnpacksTheLessonStartsTheLauncherAndEnds)
+{
+    ASSERT_TRUE(lessonzip::write(archive(), lessonzip::lessonEntries()));
+
+    ASSERT_TRUE(runBundle()) << "Unspool did not end";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+
+    const QString folder = lessonFolder();
+    EXPECT_TRUE(appears(folder + u'/' + QLatin1String(lessonzip::kMarkerName)))
+        << "the launcher was not started";
+    EXPECT_EQ(testfiles::read(folder + u'/' + QLatin1String(lessonzip::kMarkerName)), "started\n");
+    for (const lessonzip::Entry &entry : lessonzip::lessonEntries()) {
+        if (entry.name.endsWith(u'/'))
+            continue;
+        const QString path = folder + u'/' + entry.name;
+        EXPECT_EQ(testfiles::read(path), entry.content) << entry.name.toStdString();
+        EXPECT_EQ(QFileInfo(path).lastModified(), entry.modified) << entry.name.toStdString();
+    }
+}
+
+TEST_F(UnspoolBundle, ItemsOfTheLauncherBundleAreOpenToAll)
+{
+    ASSERT_TRUE(lessonzip::write(archive(), lessonzip::lessonEntries()));
+    ASSERT_TRUE(runBundle());
+
+    const QString folder = lessonFolder();
+    for (const char *item :
+         {"Wayfarer.app", "Wayfarer.app/Contents", "Wayfarer.app/Contents/Info.plist",
+          "Wayfarer.app/Contents/MacOS/Wayfarer"})
+        EXPECT_EQ(testfiles::modeOf(folder + u'/' + QLatin1String(item)) & 07777, 0777u) << item;
+    // Content outside the bundle keeps its ordinary mode.
+    const mode_t page = testfiles::modeOf(folder + QStringLiteral("/pagewright_files/index.html"));
+    EXPECT_NE(page, 0u);
+    EXPECT_NE(page & 07777, 0777u);
+}
+
+TEST_F(UnspoolBundle, ClosingTheWindowMidExtractionEndsAtOnce)
+{
+    QList<lessonzip::Entry> entries = lessonzip::launcherEntries();
+    const int pages = 300;
+    for (int page = 0; page < pages; ++page) {
+        QByteArray data(64 * 1024, Qt::Uninitialized);
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(data.data()),
+                                              data.size() / 4);
+        entries.append({QStringLiteral("pagewright_files/media/%1.bin").arg(page), data,
+                        lessonzip::sampleTime()});
+    }
+    ASSERT_TRUE(lessonzip::write(archive(), entries));
+
+    ASSERT_TRUE(run(QStringLiteral(UNSPOOL_CLOSE_DRIVER), {lessonBundle}))
+        << "the program did not end after its window was closed";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+
+    // Closed while the bar was moving: some of the lesson is there, not all of it,
+    // and the launcher was never started.
+    const int written = fileCount(lessonFolder());
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, entries.size() - 1);
+    EXPECT_FALSE(QFileInfo::exists(lessonFolder() + u'/' + QLatin1String(lessonzip::kMarkerName)));
+}
+
+} // namespace

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "Alerts.h"
+#include "MainBundle.h"
+#include "MainThread.h"
+#include "OpenService.h"
+#include "QtMainThread.h"
+#include "TemporaryDirectory.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+// Small stand-ins for the platform services, so the controller's tests decide what
+// the bundle holds, where the temporary folder is and what opening a file does.
+namespace fakes
+{
+
+class MainBundle : public platform::MainBundle
+{
+  public:
+    QString bundle; // the bundle folder
+    QString displayNameValue;
+    QString archive; // path answered for "archive"."zip"; empty: none
+
+    QString bundlePath() const override { return bundle; }
+    QString pathForResource(const QString &name, const QString &type) const override
+    {
+        if (name == QLatin1String("archive") && type == QLatin1String("zip"))
+            return archive;
+        return {};
+    }
+    QString displayName() const override { return displayNameValue; }
+    QVariant infoValue(const QString &) const override { return {}; }
+};
+
+class TemporaryDirectory : public platform::TemporaryDirectory
+{
+  public:
+    QString folder; // with its trailing "/", or empty for "no safe folder"
+    QString path() const override { return folder; }
+};
+
+// Opens only what exists, as the real service does, and remembers each request.
+class OpenService : public platform::OpenService
+{
+  public:
+    QStringList opened;
+    bool openFile(const QString &path) override
+    {
+        opened << path;
+        return QFileInfo::exists(path);
+    }
+    bool openURL(const QUrl &) override { return false; }
+};
+
+struct Sheet {
+    QWidget *window = nullptr;
+    platform::AlertText text;
+    std::function<void()> didEnd;
+};
+
+// Keeps each sheet; a test presses its button by calling didEnd.
+class Alerts : public platform::Alerts
+{
+  public:
+    std::vector<Sheet> sheets;
+    void beginSheet(QWidget *window, const platform::AlertText &text,
+                    std::function<void()> didEnd) override
+    {
+        sheets.push_back({window, text, std::move(didEnd)});
+    }
+    void runModal(const platform::AlertText &text) override
+    {
+        sheets.push_back({nullptr, text, {}});
+    }
+};
+
+// The real hand-over, counted.
+class MainThread : public platform::MainThread
+{
+  public:
+    std::atomic<int> handOvers{0};
+    void runAndWait(const std::function<void()> &work) override
+    {
+        ++handOvers;
+        m_real.runAndWait(work);
+    }
+
+  private:
+    platform::QtMainThread m_real;
+};
+
+} // namespace fakes
