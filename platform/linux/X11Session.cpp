@@ -50,11 +50,12 @@ quint32 X11Session::atom(const char *name) const
     return reply ? reply->atom : quint32(XCB_ATOM_NONE);
 }
 
-std::optional<quint32> X11Session::cardinalProperty(quint32 window, quint32 property,
-                                                    quint32 type) const
+// Any 32-bit type is taken: window managers store the active window as WINDOW,
+// simpler tools as CARDINAL.
+std::optional<quint32> X11Session::cardinalProperty(quint32 window, quint32 property) const
 {
     const xcb_get_property_cookie_t cookie =
-        xcb_get_property(mConnection, 0, window, property, type, 0, 1);
+        xcb_get_property(mConnection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1);
     ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(mConnection, cookie, nullptr),
                                              &std::free);
     if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
@@ -66,11 +67,10 @@ std::optional<int> X11Session::activeWindowProcess() const
 {
     if (!mConnection || mActiveWindowAtom == XCB_ATOM_NONE || mWindowPidAtom == XCB_ATOM_NONE)
         return std::nullopt;
-    const std::optional<quint32> window =
-        cardinalProperty(mRoot, mActiveWindowAtom, XCB_ATOM_WINDOW);
+    const std::optional<quint32> window = cardinalProperty(mRoot, mActiveWindowAtom);
     if (!window || *window == XCB_WINDOW_NONE)
         return std::nullopt;
-    const std::optional<quint32> pid = cardinalProperty(*window, mWindowPidAtom, XCB_ATOM_CARDINAL);
+    const std::optional<quint32> pid = cardinalProperty(*window, mWindowPidAtom);
     if (!pid || *pid == 0 || *pid > quint32(INT32_MAX))
         return std::nullopt;
     return int(*pid);

@@ -31,7 +31,7 @@ class X11Session
 
   private:
     quint32 atom(const char *name) const;
-    std::optional<quint32> cardinalProperty(quint32 window, quint32 property, quint32 type) const;
+    std::optional<quint32> cardinalProperty(quint32 window, quint32 property) const;
 
     xcb_connection_t *mConnection = nullptr;
     quint32 mRoot = 0;

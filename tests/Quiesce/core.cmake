@@ -1,6 +1,11 @@
 # Tests of the installer helper's widget-free logic. Included by
 # tests/Quiesce/CMakeLists.txt.
 add_executable(quiesce_queries_tests
-  ${CMAKE_CURRENT_LIST_DIR}/queries/ParseTest.cpp)
-target_link_libraries(quiesce_queries_tests PRIVATE quiesce_core test_support core_test_main GTest::gtest)
+  ${CMAKE_CURRENT_LIST_DIR}/queries/ParseTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/queries/ProcessQueriesTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/queries/WorkspaceQueriesTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/queries/MountInfoTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/queries/LinuxWorkspaceTest.cpp)
+target_link_libraries(quiesce_queries_tests PRIVATE
+  quiesce_core platform_ui test_support core_test_main GTest::gtest)
 add_test(NAME QuiesceQueries COMMAND quiesce_queries_tests)
