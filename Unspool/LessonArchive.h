@@ -2,14 +2,16 @@
 
 #include "LessonArchiveDelegate.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
 // A lesson's ZIP archive: open one and extract all of it into a folder, or create
 // one from files on disk. One archive open for reading and one for writing at a
 // time; both share the password. Not for use from two threads at once.
-class LessonArchive {
-public:
+class LessonArchive
+{
+  public:
     LessonArchive();
     virtual ~LessonArchive();
     LessonArchive(const LessonArchive &) = delete;
@@ -34,16 +36,29 @@ public:
     // Local midnight at the start of 1 January 1980.
     static QDateTime Date1980();
 
-protected:
+  protected:
     // Sent by the extraction to the object itself, so a subclass can take over error
     // reporting and the overwrite decision without a delegate.
     virtual void OutputErrorMessage(const QString &message);
     virtual bool OverWrite(const QString &path);
 
-private:
+  private:
+    struct Extraction; // the per-call state of UnzipFileTo, defined beside it
+    enum class EntryOutcome { Extracted, Skipped, Failed };
+    EntryOutcome _extractCurrentEntry(Extraction &run);
+    EntryOutcome _extractFolderEntry(Extraction &run);
+    EntryOutcome _extractFileEntry(Extraction &run);
+    EntryOutcome _copyCurrentEntry(Extraction &run, int folderFd);
+    EntryOutcome _failWriting();
+    bool _refusedByStructure(const QString &destination);
+    void _reportProgress(int done, int total);
+    QByteArray _passwordBytes() const;
+
     void *_zipFile = nullptr;
     void *_unzFile = nullptr;
     QString _password;
     LessonArchiveDelegate *_delegate = nullptr;
     int _numberOfEntries = 0;
+    // The file behind _unzFile, read once more by the structural check.
+    QByteArray _unzPath;
 };

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <ctime>
+
+// A file on disk about to become an archive entry: all of its content and its
+// modification time, read through one descriptor so both belong to the same file.
+struct ArchiveSourceFile {
+    QByteArray content;
+    time_t modified = 0;
+
+    // False when the file is missing, a folder, or cannot be read to its end: an
+    // entry must never stand for a file it could not read.
+    bool read(const QByteArray &path);
+};

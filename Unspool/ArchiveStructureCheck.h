@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A look at an archive's central directory before anything is extracted, for the
+// shapes that minizip would follow into harm: overlapping-entry bombs, sizes the
+// disk cannot hold, counts that hide entries, names and methods no lesson uses.
+namespace ArchiveStructureCheck
+{
+
+// The error text ("Error occurs: <reason>") that refuses the archive at
+// `archivePath` for extraction into `destination`, or an empty string when it may
+// be extracted. `havePassword` tells whether encrypted entries can be read.
+QString refusalReason(const QByteArray &archivePath, const QByteArray &destination,
+                      bool havePassword);
+
+} // namespace ArchiveStructureCheck

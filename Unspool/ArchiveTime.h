@@ -1,0 +1,31 @@
+#pragma once
+
+#include <ctime>
+
+struct tm_unz_s;
+struct tm_zip_s;
+
+// Conversions between DOS time stamps (local wall-clock time, two-second steps)
+// and file times.
+namespace ArchiveTime
+{
+
+// Seconds since the epoch for a DOS time read as local time in the Gregorian
+// calendar. Consecutive entries usually share a stamp, so the last conversion is
+// kept and reused for the same `dosDate`.
+class LocalTimeConverter
+{
+  public:
+    time_t toEpoch(unsigned long dosDate, const tm_unz_s &fields);
+
+  private:
+    unsigned long _lastDosDate = 0;
+    time_t _lastEpoch = 0;
+    bool _haveLast = false;
+};
+
+// The six date fields minizip takes for a new entry: `mtime` broken down in local
+// time, month counted from 0, year in full. All zero when `mtime` is out of range.
+void fillZipDate(time_t mtime, tm_zip_s &fields);
+
+} // namespace ArchiveTime

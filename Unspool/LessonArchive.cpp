@@ -1,0 +1,353 @@
+#include "LessonArchive.h"
+
+#include "ArchiveDestination.h"
+#include "ArchiveEntryName.h"
+#include "ArchiveFileWriter.h"
+#include "ArchiveSourceFile.h"
+#include "ArchiveStructureCheck.h"
+#include "ArchiveTime.h"
+
+#include <QDate>
+#include <QFile>
+#include <QTime>
+
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <unzip.h>
+#include <zip.h>
+#include <zlib.h>
+
+namespace
+{
+
+const char kEntryOutside[] = "Error occurs: entry name leads outside the destination";
+const char kWriteFailed[] = "Error occurs while writing file";
+const char kReadFailed[] = "Failed to reading zip file";
+const char kCrcFailed[] = "Error occurs: CRC check failed";
+const char kSizeMismatch[] = "Error occurs: entry size does not match";
+
+// Items of application and installer bundles must stay runnable, and the archive
+// carries no permissions; the test is on the whole path, destination included.
+bool opensToEveryone(const QByteArray &fullPath)
+{
+    return fullPath.contains(".app") || fullPath.contains(".pkg");
+}
+
+bool holdsSomething(int folderFd, const QByteArray &name)
+{
+    struct stat st {
+    };
+    return ::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// The entry open in the library; closed on every way out unless closed explicitly,
+// whose result carries the library's CRC check.
+class OpenEntry
+{
+  public:
+    explicit OpenEntry(unzFile file) : _file(file) {}
+    ~OpenEntry()
+    {
+        if (_open)
+            unzCloseCurrentFile(_file);
+    }
+    OpenEntry(const OpenEntry &) = delete;
+    OpenEntry &operator=(const OpenEntry &) = delete;
+    int close()
+    {
+        _open = false;
+        return unzCloseCurrentFile(_file);
+    }
+
+  private:
+    unzFile _file;
+    bool _open = true;
+};
+
+} // namespace
+
+struct LessonArchive::Extraction {
+    Extraction(const QString &destinationPath, bool overWrite)
+        : destination(QFile::encodeName(destinationPath)), overWrite(overWrite)
+    {
+    }
+    ArchiveDestination destination;
+    ArchiveFileWriter file;
+    ArchiveTime::LocalTimeConverter clock;
+    unz_file_info info{};
+    ArchiveEntryName name;
+    bool overWrite;
+};
+
+LessonArchive::LessonArchive() = default;
+
+LessonArchive::~LessonArchive()
+{
+    CloseZipFile2();
+    if (_unzFile)
+        unzClose(_unzFile);
+}
+
+// Reading.
+
+bool LessonArchive::UnzipOpenFile(const QString &path)
+{
+    _unzPath = QFile::encodeName(path);
+    _unzFile = unzOpen(_unzPath.constData());
+    if (_unzFile) {
+        unz_global_info info{};
+        if (unzGetGlobalInfo(_unzFile, &info) == UNZ_OK)
+            _numberOfEntries = static_cast<int>(info.number_entry);
+    }
+    return _unzFile != nullptr;
+}
+
+bool LessonArchive::UnzipOpenFile(const QString &path, const QString &password)
+{
+    _password = password;
+    return UnzipOpenFile(path);
+}
+
+bool LessonArchive::UnzipCloseFile()
+{
+    _password.clear();
+    if (!_unzFile)
+        return true;
+    const int closed = unzClose(_unzFile);
+    _unzFile = nullptr;
+    _unzPath.clear();
+    return closed == UNZ_OK;
+}
+
+bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
+{
+    if (_refusedByStructure(destination))
+        return false;
+    if (unzGoToFirstFile(_unzFile) != UNZ_OK)
+        OutputErrorMessage(QStringLiteral("Failed"));
+
+    Extraction run(destination, overWrite);
+    const int total = _numberOfEntries;
+    int done = 0;
+    do {
+        const EntryOutcome outcome = _extractCurrentEntry(run);
+        if (outcome == EntryOutcome::Failed)
+            return false;
+        if (outcome == EntryOutcome::Extracted)
+            _reportProgress(++done, total);
+    } while (unzGoToNextFile(_unzFile) == UNZ_OK);
+
+    if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ExtractionComplete))
+        _delegate->ExtractionComplete();
+    return true;
+}
+
+LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
+{
+    const QByteArray password = _passwordBytes();
+    const int opened = password.isEmpty()
+                           ? unzOpenCurrentFile(_unzFile)
+                           : unzOpenCurrentFilePassword(_unzFile, password.constData());
+    if (opened != UNZ_OK) {
+        OutputErrorMessage(QStringLiteral("Error occurs"));
+        return EntryOutcome::Failed;
+    }
+    OpenEntry entry(_unzFile);
+
+    run.info = unz_file_info{};
+    if (unzGetCurrentFileInfo(_unzFile, &run.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        OutputErrorMessage(QStringLiteral("Error occurs while getting file info"));
+        return EntryOutcome::Failed;
+    }
+    QByteArray raw(static_cast<qsizetype>(run.info.size_filename) + 1, '\0');
+    unzGetCurrentFileInfo(_unzFile, nullptr, raw.data(), static_cast<uLong>(raw.size()), nullptr, 0,
+                          nullptr, 0);
+    run.name = ArchiveEntryName::parse(QByteArray(raw.constData())); // up to the first NUL
+
+    if (run.name.leadsOutside) {
+        OutputErrorMessage(QString::fromLatin1(kEntryOutside));
+        return EntryOutcome::Failed;
+    }
+    if (run.name.isFolder)
+        return _extractFolderEntry(run);
+
+    const EntryOutcome outcome = _extractFileEntry(run);
+    if (outcome != EntryOutcome::Extracted)
+        return outcome;
+    if (entry.close() != UNZ_OK) {
+        OutputErrorMessage(QString::fromLatin1(kCrcFailed));
+        return EntryOutcome::Failed;
+    }
+    return outcome;
+}
+
+LessonArchive::EntryOutcome LessonArchive::_extractFolderEntry(Extraction &run)
+{
+    const QList<QByteArray> &components = run.name.components;
+    const int fd = run.destination.folder(components, components.size());
+    if (fd < 0)
+        return _failWriting();
+    if (opensToEveryone(run.destination.fullPath(components, components.size())))
+        ::fchmod(fd, 0777);
+    return EntryOutcome::Extracted;
+}
+
+LessonArchive::EntryOutcome LessonArchive::_extractFileEntry(Extraction &run)
+{
+    const QList<QByteArray> &components = run.name.components;
+    const int folderFd = run.destination.folder(components, components.size() - 1);
+    if (folderFd < 0)
+        return _failWriting();
+
+    const QByteArray &leaf = components.last();
+    if (!run.overWrite && holdsSomething(folderFd, leaf) &&
+        !OverWrite(QFile::decodeName(run.destination.fullPath(components, components.size()))))
+        return EntryOutcome::Skipped;
+    return _copyCurrentEntry(run, folderFd);
+}
+
+// Streams the entry into its file. Each read asks the library for at most 4096
+// bytes; the pieces gather in the writer's buffer and reach the disk in big writes.
+LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, int folderFd)
+{
+    const QList<QByteArray> &components = run.name.components;
+    if (!run.file.open(folderFd, components.last()))
+        return _failWriting();
+
+    bool readFailed = false;
+    while (char *space = run.file.space(ArchiveFileWriter::kChunk)) {
+        const int n = unzReadCurrentFile(_unzFile, space, ArchiveFileWriter::kChunk);
+        if (n <= 0) {
+            readFailed = n < 0;
+            break;
+        }
+        run.file.commit(static_cast<std::size_t>(n));
+    }
+    const time_t modified = run.clock.toEpoch(run.info.dosDate, run.info.tmu_date);
+    const bool written = run.file.finish(
+        modified, opensToEveryone(run.destination.fullPath(components, components.size())));
+
+    if (readFailed) {
+        OutputErrorMessage(QString::fromLatin1(kReadFailed));
+        return EntryOutcome::Failed;
+    }
+    if (!written)
+        return _failWriting();
+    // The library stops quietly at the declared size of a damaged entry.
+    if (run.file.total() != run.info.uncompressed_size) {
+        OutputErrorMessage(QString::fromLatin1(kSizeMismatch));
+        return EntryOutcome::Failed;
+    }
+    return EntryOutcome::Extracted;
+}
+
+LessonArchive::EntryOutcome LessonArchive::_failWriting()
+{
+    OutputErrorMessage(QString::fromLatin1(kWriteFailed));
+    return EntryOutcome::Failed;
+}
+
+bool LessonArchive::_refusedByStructure(const QString &destination)
+{
+    if (!_unzFile)
+        return false;
+    const QString reason = ArchiveStructureCheck::refusalReason(
+        _unzPath, QFile::encodeName(destination), !_passwordBytes().isEmpty());
+    if (reason.isEmpty())
+        return false;
+    OutputErrorMessage(reason);
+    return true;
+}
+
+void LessonArchive::_reportProgress(int done, int total)
+{
+    if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ExtractionProgress))
+        _delegate->ExtractionProgress(done, total);
+}
+
+// A password beyond ASCII has no byte form the archive could hold, so it counts as
+// none at all, on both sides.
+QByteArray LessonArchive::_passwordBytes() const
+{
+    for (const QChar c : _password) {
+        if (c.unicode() > 127)
+            return {};
+    }
+    return _password.toLatin1();
+}
+
+void LessonArchive::OutputErrorMessage(const QString &message)
+{
+    if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ErrorMessage))
+        _delegate->ErrorMessage(message);
+}
+
+bool LessonArchive::OverWrite(const QString &path)
+{
+    if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::OverWriteOperation))
+        return _delegate->OverWriteOperation(path);
+    return true;
+}
+
+QDateTime LessonArchive::Date1980()
+{
+    return QDateTime(QDate(1980, 1, 1), QTime(0, 0), Qt::LocalTime);
+}
+
+// Writing.
+
+bool LessonArchive::CreateZipFile2(const QString &path)
+{
+    _zipFile = zipOpen(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
+    return _zipFile != nullptr;
+}
+
+bool LessonArchive::CreateZipFile2(const QString &path, const QString &password)
+{
+    _password = password;
+    return CreateZipFile2(path);
+}
+
+bool LessonArchive::addFileToZip(const QString &file, const QString &newname)
+{
+    if (!_zipFile)
+        return false;
+    ArchiveSourceFile source;
+    if (!source.read(QFile::encodeName(file)) || source.content.size() > UINT_MAX)
+        return false;
+
+    zip_fileinfo record{};
+    ArchiveTime::fillZipDate(source.modified, record.tmz_date);
+    const QByteArray name = newname.toUtf8();
+    const QByteArray password = _passwordBytes();
+    int opened;
+    if (password.isEmpty()) {
+        opened = zipOpenNewFileInZip(_zipFile, name.constData(), &record, nullptr, 0, nullptr, 0,
+                                     nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION);
+    } else {
+        // The encryption header that precedes the data needs the CRC first.
+        const auto bytes = reinterpret_cast<const Bytef *>(source.content.constData());
+        const uLong crc = crc32_z(crc32(0, nullptr, 0), bytes, source.content.size());
+        opened = zipOpenNewFileInZip3(_zipFile, name.constData(), &record, nullptr, 0, nullptr, 0,
+                                      nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, MAX_WBITS, 8,
+                                      Z_DEFAULT_STRATEGY, password.constData(), crc);
+    }
+    if (opened != ZIP_OK)
+        return false;
+    if (zipWriteInFileInZip(_zipFile, source.content.constData(),
+                            static_cast<unsigned>(source.content.size())) != ZIP_OK)
+        return false;
+    return zipCloseFileInZip(_zipFile) == ZIP_OK;
+}
+
+bool LessonArchive::CloseZipFile2()
+{
+    _password.clear();
+    if (!_zipFile)
+        return false;
+    const int closed = zipClose(_zipFile, nullptr);
+    _zipFile = nullptr;
+    return closed == ZIP_OK;
+}
