@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace TrustFile = wayfarer::TrustFile;
@@ -211,6 +214,40 @@ TEST_F(TrustFileTest, NewEntryIsAppendedToTheSameFile)
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(testfiles::read(file), "/a/pagewright_files\n/b/pagewright_files\n");
+}
+
+// Runs addEntry in a child process whose files may not grow past `limit` bytes,
+// the way a full disk or quota cuts a write short; returns the child's exit status.
+int addEntryUnderFileSizeLimit(const QString &folder, const QByteArray &entry, rlim_t limit)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN); // a refused write then fails with EFBIG instead
+        const rlimit cap{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &cap);
+        ::_exit(TrustFile::addEntry(folder, entry) ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// Whatever cuts our write short, the lines already there stay whole: we only ever
+// add at the end, never write the file anew.
+TEST_F(TrustFileTest, WriteCutShortLosesNoExistingLine)
+{
+    const QString folder = TrustFile::trustFolderPath(tmp.path());
+    const QString file = TrustFile::trustFilePath(folder);
+    const QByteArray others = "/a/pagewright_files\n/b/pagewright_files\n";
+    ASSERT_TRUE(testfiles::write(file, others));
+    // Positive control: with room to spare the child does add the entry.
+    ASSERT_EQ(addEntryUnderFileSizeLimit(folder, "/c/pagewright_files", 1 << 20), 0);
+    ASSERT_EQ(testfiles::read(file), others + "/c/pagewright_files\n");
+
+    ASSERT_TRUE(testfiles::write(file, others));
+    EXPECT_EQ(addEntryUnderFileSizeLimit(folder, "/c/pagewright_files", 8), 0);
+    EXPECT_EQ(testfiles::read(file), others);
 }
 
 TEST_F(TrustFileTest, ReadOnlyFileKeepsItsLinesAndSucceeds)
