@@ -9,3 +9,13 @@ add_executable(quiesce_queries_tests
 target_link_libraries(quiesce_queries_tests PRIVATE
   quiesce_core platform_ui test_support core_test_main GTest::gtest)
 add_test(NAME QuiesceQueries COMMAND quiesce_queries_tests)
+
+add_executable(quiesce_root_tests
+  ${CMAKE_CURRENT_LIST_DIR}/root/RootTestSupport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/root/RootActionsTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/root/RootHelperTest.cpp)
+target_link_libraries(quiesce_root_tests PRIVATE quiesce_core test_support core_test_main GTest::gtest)
+target_compile_definitions(quiesce_root_tests PRIVATE
+  QUIESCE_ROOT_HELPER="$<TARGET_FILE:quiesce-root-helper>")
+add_dependencies(quiesce_root_tests quiesce-root-helper)
+add_test(NAME QuiesceRootActions COMMAND quiesce_root_tests)
