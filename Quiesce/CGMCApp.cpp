@@ -1,0 +1,348 @@
+#include "CGMCApp.h"
+
+#include "GMIMRootActions.h"
+#include "GMUVerticallyAlignedTextFieldCell.h"
+#include "ui_CGMCApp.h"
+
+#include "Alerts.h"
+#include "ApplicationIcons.h"
+#include "ProcessRunner.h"
+#include "Workspace.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+
+namespace
+{
+
+const QString kGlimmerPluginFilesystemRelativeLocation =
+    QStringLiteral("Library/Internet Plug-Ins/Glimmer Player.plugin");
+const QString sInstallerAppBundleID = QStringLiteral("com.apple.installer");
+
+const QString kPluginHostProcessName = QStringLiteral("WebKitPluginHost");
+const QString kBrowserName = QStringLiteral("Safari");
+const QString kBrowserBundlePath = QStringLiteral("/Applications/Safari.app");
+const QString kBrowserBundleID = QStringLiteral("com.apple.Safari");
+
+constexpr int kRowHeight = 32;
+// Cocoa's 13-point system font is 13 logical pixels high; Qt's points would be a
+// third larger on a 96 dpi screen and no longer sit centred in 32-pixel rows.
+constexpr int kNameFontPixelSize = 13;
+constexpr auto kWatcherPeriod = std::chrono::microseconds(200000);
+
+QString pluginLocation(const QString &folder)
+{
+    return folder.endsWith(u'/') ? folder + kGlimmerPluginFilesystemRelativeLocation
+                                 : folder + u'/' + kGlimmerPluginFilesystemRelativeLocation;
+}
+
+QList<int> holdersBelow(const QString &folder)
+{
+    return GMUExtensions::processIDsWithOpenFile(pluginLocation(folder)).value_or(QList<int>());
+}
+
+CGMCApp::Services withDefaults(CGMCApp::Services services)
+{
+    if (!services.rootActions)
+        services.rootActions = &GMIMRootActions::sharedInstance;
+    if (!services.terminate)
+        services.terminate = &CGMCApp::terminateWithUserRights;
+    if (!services.exit)
+        services.exit = [](int status) { std::exit(status); };
+    if (!services.processName)
+        services.processName = &GMUExtensions::processNameForPID;
+    return services;
+}
+
+} // namespace
+
+CGMCApp::CGMCApp(QString rootFolder, QString homeFolder, Services services, QObject *parent)
+    : QObject(parent), mRootFolder(std::move(rootFolder)), mHomeFolder(std::move(homeFolder)),
+      mServices(withDefaults(std::move(services))), mForm(std::make_unique<Ui::CGMCApp>()),
+      mWindow(std::make_unique<QWidget>())
+{
+    mForm->setupUi(mWindow.get());
+    uiAppWindow = mWindow.get();
+    uiRichViewTableView = mForm->uiRichViewTableView;
+    uiRichViewContinueButton = mForm->uiRichViewContinueButton;
+    connect(uiRichViewContinueButton, &QPushButton::clicked, this,
+            &CGMCApp::iaContinueButtonPressed);
+    connect(mForm->forceCloseAllButton, &QPushButton::clicked, this,
+            &CGMCApp::iaForceCloseAllButtonPressed);
+    connect(mForm->quitButton, &QPushButton::clicked, this, &CGMCApp::iaQuitButtonPressed);
+    // Closing the window, or the application being asked to quit, means the user stopped.
+    uiAppWindow->installEventFilter(this);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &CGMCApp::iaQuitButtonPressed);
+}
+
+CGMCApp::~CGMCApp() = default;
+
+void CGMCApp::terminateWithUserRights(int pid)
+{
+    platform::runProcess(QStringLiteral("/bin/kill"),
+                         {QStringLiteral("-s"), QStringLiteral("TERM"), QString::number(pid)});
+}
+
+void CGMCApp::start()
+{
+    _refreshInternalOpenPIDList();
+    if (mOpenPIDs.isEmpty()) {
+        mServices.exit(0);
+        return;
+    }
+    _refreshInternalOpenPIDListMetadata();
+    _setUpTable();
+    _reloadTable();
+    if (mTableModel->rowCount() > 0)
+        uiRichViewTableView->selectRow(0);
+    mShouldContinuouslyBringWindowToFront = true;
+    mWatcher = std::jthread(
+        [this](std::stop_token stop) { _installerAppActivationHandlerRunnable(std::move(stop)); });
+
+    uiAppWindow->adjustSize();
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = uiAppWindow->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        uiAppWindow->move(frame.topLeft());
+    }
+    uiAppWindow->show();
+    uiAppWindow->raise();
+    uiAppWindow->activateWindow();
+}
+
+void CGMCApp::_setUpTable()
+{
+    mTableModel = new CGMCAppTableModel(*this, uiRichViewTableView, this);
+    uiRichViewTableView->setModel(mTableModel);
+    QHeaderView *rows = uiRichViewTableView->verticalHeader();
+    rows->setMinimumSectionSize(kRowHeight);
+    rows->setDefaultSectionSize(kRowHeight);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+
+    const int iconColumn =
+        CGMCAppTableModel::columnWithIdentifier(QStringLiteral("ApplicationIcon"));
+    const int nameColumn =
+        CGMCAppTableModel::columnWithIdentifier(QStringLiteral("ApplicationName"));
+    const int buttonColumn =
+        CGMCAppTableModel::columnWithIdentifier(QStringLiteral("CloseApplicationButton"));
+    uiRichViewTableView->setItemDelegateForColumn(iconColumn, new CGMCAppIconCell(this));
+    mNameCell = new GMUVerticallyAlignedTextFieldCell(this);
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(kNameFontPixelSize);
+    font.setBold(true);
+    mNameCell->setFont(font);
+    mNameCell->setVerticalAlignment(1);
+    uiRichViewTableView->setItemDelegateForColumn(nameColumn, mNameCell);
+
+    QHeaderView *columns = uiRichViewTableView->horizontalHeader();
+    columns->setSectionResizeMode(iconColumn, QHeaderView::Fixed);
+    columns->resizeSection(iconColumn, kRowHeight + 8);
+    columns->setSectionResizeMode(nameColumn, QHeaderView::Stretch);
+    columns->setSectionResizeMode(buttonColumn, QHeaderView::Fixed);
+    columns->resizeSection(buttonColumn, 96);
+}
+
+// Qt drops a row's widgets with its model's rows, so every reload makes the row
+// buttons anew. A button first selects its own row, as the close action reads the
+// selection.
+void CGMCApp::_reloadTable()
+{
+    mTableModel->reloadData();
+    const int buttonColumn =
+        CGMCAppTableModel::columnWithIdentifier(QStringLiteral("CloseApplicationButton"));
+    for (int row = 0; row < mTableModel->rowCount(); ++row) {
+        auto *cell = new QWidget;
+        auto *layout = new QHBoxLayout(cell);
+        layout->setContentsMargins(6, 2, 6, 2);
+        auto *button = new QPushButton(tr("Close"), cell);
+        button->setObjectName(QStringLiteral("CloseApplicationButton"));
+        button->setAutoDefault(false);
+        layout->addWidget(button);
+        connect(button, &QPushButton::clicked, this, [this, row] {
+            uiRichViewTableView->selectRow(row);
+            _closeApplicationRowButtonPressed();
+        });
+        uiRichViewTableView->setIndexWidget(mTableModel->index(row, buttonColumn), cell);
+    }
+}
+
+int CGMCApp::_selectedRow() const
+{
+    const QItemSelectionModel *selection = uiRichViewTableView->selectionModel();
+    if (!selection)
+        return -1;
+    const QModelIndexList rows = selection->selectedRows();
+    return rows.isEmpty() ? -1 : rows.constLast().row();
+}
+
+void CGMCApp::_refreshInternalOpenPIDList()
+{
+    mOpenPIDs = holdersBelow(mRootFolder) + holdersBelow(mHomeFolder);
+    mOpenPIDIdentities.clear();
+    for (int pid : std::as_const(mOpenPIDs))
+        mOpenPIDIdentities.append(GMUExtensions::identify(pid));
+}
+
+void CGMCApp::_refreshInternalOpenPIDListMetadata()
+{
+    QStringList names;
+    QList<QIcon> icons;
+    for (int pid : std::as_const(mOpenPIDs)) {
+        const QVariantMap record =
+            GMUExtensions::infoDictionaryForPID(mServices.workspace, pid).value_or(QVariantMap());
+        QString name;
+        if (record.contains(QStringLiteral("NSApplicationName")))
+            name = record.value(QStringLiteral("NSApplicationName")).toString();
+        else
+            name = mServices.processName(pid).value_or(QStringLiteral("Process %1").arg(pid));
+        const QIcon icon = _iconForEntry(record, name);
+        if (name == kPluginHostProcessName)
+            name = kBrowserName;
+        names.append(name);
+        icons.append(icon);
+    }
+    mOpenPIDNames = names;
+    mOpenPIDIcons = icons;
+}
+
+// The plug-in host stands for the browser and shows the browser's icon.
+QIcon CGMCApp::_iconForEntry(const QVariantMap &record, const QString &name) const
+{
+    const QString bundlePath = name == kPluginHostProcessName
+                                   ? kBrowserBundlePath
+                                   : record.value(QStringLiteral("NSApplicationPath")).toString();
+    const QIcon icon = mServices.icons.iconForBundle(bundlePath);
+    return icon.isNull() ? mServices.icons.genericApplicationIcon() : icon;
+}
+
+// The plug-in host dies with its browser, so closing it means closing the browser:
+// the last running application with the browser's identifier.
+int CGMCApp::_PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const
+{
+    if (mServices.processName(pid) != kPluginHostProcessName)
+        return pid;
+    int target = pid;
+    for (const QVariantMap &record : mServices.workspace.launchedApplications()) {
+        if (record.value(QStringLiteral("NSApplicationBundleIdentifier")).toString() ==
+            kBrowserBundleID)
+            target = record.value(QStringLiteral("NSApplicationProcessIdentifier")).toInt();
+    }
+    return target;
+}
+
+std::optional<GMUExtensions::ProcessIdentity> CGMCApp::_identityToClose(qsizetype index,
+                                                                        int target) const
+{
+    if (target == mOpenPIDs.at(index))
+        return mOpenPIDIdentities.at(index);
+    return GMUExtensions::identify(target);
+}
+
+void CGMCApp::_closeApplicationRowButtonPressed()
+{
+    const int row = _selectedRow();
+    if (row < 0 || row >= mOpenPIDs.size())
+        return;
+    const int target = _PIDToCloseForPIDWithGlimmerPlayerOpen(mOpenPIDs.at(row));
+    // A holder that has gone since it was listed is not signalled: its number may
+    // name another process by now.
+    const auto identity = _identityToClose(row, target);
+    if (identity && GMUExtensions::stillSameProcess(*identity))
+        mServices.terminate(target);
+    _refreshInternalOpenPIDList();
+    if (mOpenPIDs.isEmpty()) {
+        mServices.exit(0);
+        return;
+    }
+    _refreshInternalOpenPIDListMetadata();
+    _reloadTable();
+}
+
+void CGMCApp::iaContinueButtonPressed()
+{
+    _refreshInternalOpenPIDList();
+    if (mOpenPIDs.isEmpty()) {
+        mServices.exit(0);
+        return;
+    }
+    // A text missing from the string table shows as its key.
+    mServices.alerts.runModal({qtTrId("CloseAppsDialogTitle"), qtTrId("CloseAppsDialogMessage"),
+                               qtTrId("OKButtonTitle")});
+    _refreshInternalOpenPIDListMetadata();
+    _reloadTable();
+}
+
+void CGMCApp::iaForceCloseAllButtonPressed()
+{
+    GMIMRootActions *actions = mServices.rootActions();
+    if (!actions)
+        return;
+    // The installer may come to the front while the kills run; let it.
+    mShouldContinuouslyBringWindowToFront = false;
+    for (qsizetype i = 0; i < mOpenPIDs.size(); ++i) {
+        const int target = _PIDToCloseForPIDWithGlimmerPlayerOpen(mOpenPIDs.at(i));
+        if (const auto identity = _identityToClose(i, target))
+            actions->forceQuitProcess(*identity);
+    }
+    mShouldContinuouslyBringWindowToFront = true;
+    mServices.exit(0);
+}
+
+void CGMCApp::iaQuitButtonPressed()
+{
+    mServices.exit(1);
+}
+
+bool CGMCApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == uiAppWindow && event->type() == QEvent::Close)
+        iaQuitButtonPressed();
+    return QObject::eventFilter(watched, event);
+}
+
+int CGMCApp::numberOfRowsInTableView(const QTableView *) const
+{
+    return int(mOpenPIDNames.size());
+}
+
+QVariant CGMCApp::tableView(const QTableView *, const QString &tableColumn, int row) const
+{
+    if (row < 0)
+        return QString();
+    if (tableColumn == QLatin1String("ApplicationIcon"))
+        return row < mOpenPIDIcons.size() ? QVariant(mOpenPIDIcons.at(row)) : QVariant(QString());
+    return row < mOpenPIDNames.size() ? mOpenPIDNames.at(row) : QString();
+}
+
+// Runs until the controller goes away (in the program: until the process exits).
+// The sleep comes first, so the first look is one period after the start.
+void CGMCApp::_installerAppActivationHandlerRunnable(std::stop_token stop)
+{
+    platform::Workspace &workspace = mServices.workspace;
+    std::mutex mutex;
+    std::condition_variable_any wakeUp;
+    std::unique_lock lock(mutex);
+    for (;;) {
+        wakeUp.wait_for(lock, stop, kWatcherPeriod, [] { return false; });
+        if (stop.stop_requested())
+            return;
+        const QString front = workspace.activeApplication()
+                                  .value(QStringLiteral("NSApplicationBundleIdentifier"))
+                                  .toString();
+        if (front.compare(sInstallerAppBundleID, Qt::CaseInsensitive) == 0 &&
+            mShouldContinuouslyBringWindowToFront)
+            workspace.activateIgnoringOtherApps();
+    }
+}

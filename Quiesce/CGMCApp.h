@@ -1,0 +1,134 @@
+#pragma once
+
+#include "CGMCAppTableModel.h"
+#include "GMUExtensions.h"
+
+#include <QIcon>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <thread>
+
+class GMIMRootActions;
+class GMUVerticallyAlignedTextFieldCell;
+class QPushButton;
+class QTableView;
+class QWidget;
+
+namespace Ui
+{
+class CGMCApp;
+}
+
+namespace platform
+{
+class Alerts;
+class ApplicationIcons;
+class Workspace;
+} // namespace platform
+
+// The close-applications window of the installer helper. It lists every process
+// that holds the installed plug-in open (system-wide and per-user copy), lets the
+// user close them one by one with the user's own rights or force all of them closed
+// with administrator rights, and ends the process with the status that tells the
+// installer whether to go on: 0 nothing holds the plug-in any more, 1 the user gave up.
+// Every operation runs on the main thread except the watcher, which keeps the window
+// in front of the system installer and shares one atomic flag with the rest.
+class CGMCApp : public QObject, public CGMCAppTableDataSource
+{
+    Q_OBJECT
+  public:
+    struct Services {
+        platform::Workspace &workspace;
+        platform::ApplicationIcons &icons;
+        platform::Alerts &alerts;
+        // The privileged-actions object, asking for administrator rights on first
+        // use; nullptr when they were refused.
+        std::function<GMIMRootActions *()> rootActions;
+        // Sends TERM to a process with the user's own rights and waits for the tool.
+        std::function<void(int pid)> terminate;
+        // Ends the program with a status; never returns in the program itself.
+        std::function<void(int status)> exit;
+        // A process's name as the process-status tool gives it.
+        std::function<std::optional<QString>(int pid)> processName;
+    };
+
+    // Looks for the plug-in below `rootFolder` and below `homeFolder`. Services left
+    // empty fall back to the real ones (sharedInstance, /bin/kill, std::exit, ps).
+    CGMCApp(QString rootFolder, QString homeFolder, Services services, QObject *parent = nullptr);
+    ~CGMCApp() override;
+
+    // Start-up, once the form is loaded: ends the program with status 0 at once when
+    // nothing holds the plug-in; otherwise fills the table, starts the watcher and
+    // shows the window.
+    void start();
+
+    // "/bin/kill" "-s" "TERM" <pid>, as this program's user; the tool's status is not read.
+    static void terminateWithUserRights(int pid);
+
+    QWidget *getUiAppWindow() const { return uiAppWindow; }
+    QTableView *getUiRichViewTableView() const { return uiRichViewTableView; }
+    QPushButton *getUiRichViewContinueButton() const { return uiRichViewContinueButton; }
+    bool shouldContinuouslyBringWindowToFront() const
+    {
+        return mShouldContinuouslyBringWindowToFront;
+    }
+    bool isWatching() const { return mWatcher.joinable(); }
+
+    int numberOfRowsInTableView(const QTableView *tableView) const override;
+    QVariant tableView(const QTableView *tableView, const QString &tableColumn,
+                       int row) const override;
+
+  public slots:
+    void iaContinueButtonPressed();
+    void iaForceCloseAllButtonPressed();
+    void iaQuitButtonPressed();
+    // Closes the application of the selected row; each row's button selects its row
+    // before it calls this.
+    void _closeApplicationRowButtonPressed();
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+  private:
+    void _refreshInternalOpenPIDList();
+    void _refreshInternalOpenPIDListMetadata();
+    int _PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const;
+    // The identity of the process to signal for entry `index`, when it still exists.
+    std::optional<GMUExtensions::ProcessIdentity> _identityToClose(qsizetype index,
+                                                                   int target) const;
+    void _installerAppActivationHandlerRunnable(std::stop_token stop);
+    void _setUpTable();
+    void _reloadTable();
+    int _selectedRow() const;
+    QIcon _iconForEntry(const QVariantMap &record, const QString &name) const;
+
+    QString mRootFolder;
+    QString mHomeFolder;
+    Services mServices;
+    std::unique_ptr<Ui::CGMCApp> mForm;
+    std::unique_ptr<QWidget> mWindow;
+
+    QWidget *uiAppWindow = nullptr;
+    QTableView *uiRichViewTableView = nullptr;
+    QPushButton *uiRichViewContinueButton = nullptr;
+    CGMCAppTableModel *mTableModel = nullptr;
+    GMUVerticallyAlignedTextFieldCell *mNameCell = nullptr;
+
+    QList<int> mOpenPIDs;
+    // Taken when each holder was listed, so that no signal reaches a process that
+    // later received the same number.
+    QList<std::optional<GMUExtensions::ProcessIdentity>> mOpenPIDIdentities;
+    QStringList mOpenPIDNames;
+    QList<QIcon> mOpenPIDIcons;
+    std::atomic<bool> mShouldContinuouslyBringWindowToFront{false};
+    // Last member: stopped and joined before anything it reads goes away.
+    std::jthread mWatcher;
+};

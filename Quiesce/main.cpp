@@ -1,0 +1,44 @@
+// Quiesce, run while the plug-in is being installed: lists the applications that
+// hold the plug-in open until none is left. Its exit status is its answer:
+// 0 go on with the installation, 1 the user stopped.
+#include "CGMCApp.h"
+#include "GMIMRootActions.h"
+
+#include "LinuxMainBundle.h"
+#include "LinuxUser.h"
+#include "LinuxWorkspace.h"
+#include "QtAlerts.h"
+#include "QtApplicationIcons.h"
+
+#include <QApplication>
+#include <QTranslator>
+
+#include <cstdlib>
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    platform::LinuxMainBundle mainBundle;
+
+    // The string table; without it every text shows as its key.
+    QTranslator stringTable;
+    if (stringTable.load(
+            mainBundle.pathForResource(QStringLiteral("CBLocalizable"), QStringLiteral("qm"))))
+        QApplication::installTranslator(&stringTable);
+
+    platform::LinuxUser user;
+    platform::LinuxWorkspace workspace;
+    platform::QtApplicationIcons icons(
+        mainBundle.pathForResource(QStringLiteral("GenericApplication"), QStringLiteral("png")));
+    platform::QtAlerts alerts;
+
+    CGMCApp controller(QStringLiteral("/"), user.homeDirectory(),
+                       {workspace, icons, alerts, &GMIMRootActions::sharedInstance,
+                        &CGMCApp::terminateWithUserRights, [](int status) { std::exit(status); },
+                        &GMUExtensions::processNameForPID});
+    controller.start();
+    application.exec();
+    // Not reached: the controller ends the program with its status, also when the
+    // application is asked to quit.
+    return 1;
+}

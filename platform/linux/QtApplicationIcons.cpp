@@ -1,0 +1,63 @@
+#include "QtApplicationIcons.h"
+
+#include "Bundle.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPixmap>
+
+namespace platform
+{
+
+namespace
+{
+
+// Every size stored in the file, so the view can pick the sharpest one.
+QIcon readAllSizes(const QString &path)
+{
+    QIcon icon;
+    QImageReader reader(path);
+    do {
+        const QImage image = reader.read();
+        if (!image.isNull())
+            icon.addPixmap(QPixmap::fromImage(image));
+    } while (reader.jumpToNextImage());
+    return icon;
+}
+
+} // namespace
+
+QtApplicationIcons::QtApplicationIcons(QString fallbackIconPath)
+    : mFallbackIconPath(std::move(fallbackIconPath))
+{
+}
+
+QString QtApplicationIcons::iconResourceName(const QString &iconFile)
+{
+    if (!iconFile.endsWith(QStringLiteral("icns")))
+        return iconFile;
+    const int dot = iconFile.lastIndexOf(u'.');
+    if (dot <= 0 || iconFile.indexOf(u'/', dot) >= 0)
+        return iconFile;
+    return iconFile.left(dot);
+}
+
+QIcon QtApplicationIcons::iconForBundle(const QString &bundlePath) const
+{
+    if (bundlePath.isEmpty() || !QFileInfo(bundlePath).isDir())
+        return {};
+    const QVariantMap info = bundle::infoDictionary(bundlePath);
+    const QString name =
+        iconResourceName(info.value(QStringLiteral("CFBundleIconFile")).toString());
+    const QString path = bundle::resourcePath(bundlePath, name, QStringLiteral("icns"));
+    if (path.isEmpty())
+        return {};
+    return readAllSizes(path);
+}
+
+QIcon QtApplicationIcons::genericApplicationIcon() const
+{
+    return QIcon::fromTheme(QStringLiteral("application-x-executable"), QIcon(mFallbackIconPath));
+}
+
+} // namespace platform
