@@ -19,3 +19,9 @@ target_compile_definitions(quiesce_root_tests PRIVATE
   QUIESCE_ROOT_HELPER="$<TARGET_FILE:quiesce-root-helper>")
 add_dependencies(quiesce_root_tests quiesce-root-helper)
 add_test(NAME QuiesceRootActions COMMAND quiesce_root_tests)
+
+add_executable(quiesce_workspace_ui_tests
+  ${CMAKE_CURRENT_LIST_DIR}/workspace/ActivationTest.cpp)
+target_link_libraries(quiesce_workspace_ui_tests PRIVATE
+  platform_ui Qt6::Test gui_test_main GTest::gtest)
+add_test(NAME QuiesceWorkspaceActivation COMMAND quiesce_workspace_ui_tests)
