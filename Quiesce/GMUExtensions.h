@@ -40,8 +40,10 @@ std::optional<QVariantMap> infoDictionaryForPID(const platform::Workspace &works
 QStringList localWritableNonUnmountableVolumePaths(const platform::Workspace &workspace);
 
 // Open-files tool output ("p412\np977\n") to process identifiers, in order. Every
-// piece between the letters "p" is read for its leading decimal digits; pieces that
-// give 0 are skipped. Output that is not pure ASCII gives an empty list.
+// piece between the letters "p" is read for its leading number (white space and a
+// sign allowed); pieces that do not give a positive number are skipped, as kill
+// would read 0 and negative numbers as process groups. Output that is not pure
+// ASCII gives an empty list.
 QList<int> parseOpenFileProcessIDs(const QByteArray &lsofOutput);
 
 // Process-status tool output to a name: trimmed of white space at both ends, inner

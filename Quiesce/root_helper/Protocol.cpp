@@ -22,9 +22,11 @@ bool isProcessIdentifier(std::string_view text)
     return std::stoll(std::string(text)) <= INT_MAX;
 }
 
+// Absolute only: under pkexec the working folder is not ours to choose, and a
+// leading '/' also keeps the path from being read as an option.
 bool isRemovablePath(std::string_view path)
 {
-    if (path.empty() || path[0] == '-')
+    if (path.empty() || path[0] != '/')
         return false;
     return path.find_first_not_of('/') != std::string_view::npos;
 }

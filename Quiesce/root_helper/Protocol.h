@@ -41,7 +41,7 @@ std::optional<Request> parsePayload(std::string_view payload);
 // Only these requests are run as root:
 //   /bin/sleep <1-4 digits>
 //   /bin/kill -9 <a positive process identifier, no sign, no leading zero>
-//   /bin/rm -rf <a path that is not empty, not only slashes, not starting with '-'>
+//   /bin/rm -rf <an absolute path other than "/" (or only slashes)>
 bool isPermitted(const Request &request);
 
 } // namespace roothelper
