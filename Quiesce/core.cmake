@@ -7,7 +7,7 @@ add_library(quiesce_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/root_helper/Protocol.cpp
   ${CMAKE_CURRENT_LIST_DIR}/root_helper/RootHelperRunner.cpp)
 add_library(project::quiesce_core ALIAS quiesce_core)
-target_include_directories(quiesce_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(quiesce_core PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/root_helper)
 target_link_libraries(quiesce_core PUBLIC platform Qt6::Core)
 
 # The root helper runs as root through pkexec; it links nothing but the C++
