@@ -1,6 +1,9 @@
 #include "CGMCAppTableModel.h"
 
+#include <QApplication>
 #include <QIcon>
+#include <QPainter>
+#include <QStyle>
 
 const QStringList &CGMCAppTableModel::columnIdentifiers()
 {
@@ -65,10 +68,21 @@ QVariant CGMCAppTableModel::headerData(int section, Qt::Orientation orientation,
     return {};
 }
 
-void CGMCAppIconCell::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+void CGMCAppIconCell::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                            const QModelIndex &index) const
 {
-    QStyledItemDelegate::initStyleOption(option, index);
-    option->decorationAlignment = Qt::AlignCenter;
-    option->decorationPosition = QStyleOptionViewItem::Top;
-    option->displayAlignment = Qt::AlignCenter;
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    const QIcon icon = item.icon;
+    // Background and selection only: the focus frame belongs to the row, not to a cell.
+    item.icon = QIcon();
+    item.features &= ~QStyleOptionViewItem::HasDecoration;
+    item.state &= ~QStyle::State_HasFocus;
+    const QWidget *widget = item.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+
+    QRect box(QPoint(), item.decorationSize);
+    box.moveCenter(item.rect.center());
+    icon.paint(painter, box, Qt::AlignCenter);
 }

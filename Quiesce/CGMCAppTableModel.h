@@ -46,13 +46,12 @@ class CGMCAppTableModel : public QAbstractTableModel
     const QTableView *mTableView;
 };
 
-// Draws the icon column: the icon centred in its cell.
+// Draws the icon column: the icon at the view's icon size, centred in its cell.
 class CGMCAppIconCell : public QStyledItemDelegate
 {
     Q_OBJECT
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
-
-  protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
 };

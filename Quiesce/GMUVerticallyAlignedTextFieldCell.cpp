@@ -41,9 +41,11 @@ void GMUVerticallyAlignedTextFieldCell::paint(QPainter *painter, const QStyleOpt
     const QWidget *widget = item.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
 
-    // Background and selection fill the whole cell; only the text moves.
+    // Background and selection fill the whole cell; only the text moves. The focus
+    // frame belongs to the row, not to a cell.
     const QString text = item.text;
     item.text.clear();
+    item.state &= ~QStyle::State_HasFocus;
     style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
 
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;

@@ -1,0 +1,47 @@
+#!/bin/bash
+# Shows Quiesce.app on a virtual screen with three applications holding the user's
+# copy of the plug-in open, and saves a screenshot of the whole screen.
+#   scripts/screenshot-quiesce.sh [build folder] [output.png]
+# Needs xvfb-run, xdotool and ImageMagick's import. Nothing outside a temporary
+# folder is touched; the holders and Quiesce are ended afterwards.
+set -euo pipefail
+
+build=$(realpath "${1:-build}")
+output=${2:-/tmp/quiesce.png}
+cmake --build "$build" --target Quiesce quiesce_demo_bundle
+
+work=$(mktemp -d)
+holders=()
+cleanup() {
+    for pid in "${holders[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+home=$work/home
+plugin="$home/Library/Internet Plug-Ins/Glimmer Player.plugin/Contents/MacOS/Glimmer Player"
+mkdir -p "$(dirname "$plugin")"
+echo "plug-in code" >"$plugin"
+
+demo=$build/tests/Quiesce/ui/quiesce_demo_bundle
+export QT_QPA_PLATFORM=offscreen
+sketch=$("$demo" "$work/Apps/Sketch Pad.app" "Sketch Pad" AppIcon 0x2f80ed)
+reader=$("$demo" "$work/Apps/Story Reader.app" "Story Reader" Reader.icns 0xf2994a)
+unset QT_QPA_PLATFORM
+
+# Each holder keeps the plug-in open on descriptor 3 while it sleeps.
+for program in "$sketch" "$reader" /bin/sleep; do
+    (exec 3<"$plugin"; exec "$program" 600) &
+    holders+=($!)
+done
+
+quiesce=$build/bundles/Quiesce.app/Contents/MacOS/Quiesce
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    HOME="$1" "$2" &
+    quiesce=$!
+    xdotool search --sync --onlyvisible --pid "$quiesce" --name "^Close Applications$" >/dev/null
+    sleep 1 # let the first frame be painted
+    import -window root "$3"
+    kill "$quiesce"
+' screenshot "$home" "$quiesce" "$output"
+echo "screenshot: $output"
