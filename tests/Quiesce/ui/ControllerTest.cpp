@@ -1,5 +1,6 @@
 // The close-applications window over real processes that hold a test plug-in open.
 #include "ControllerTestSupport.h"
+#include "GMUVerticallyAlignedTextFieldCell.h"
 
 #include <QDir>
 #include <QHeaderView>
@@ -29,6 +30,12 @@ TEST_F(ControllerTest, ShowsTheWindowWhileSomethingHoldsThePlugin)
     EXPECT_EQ(
         controller().getUiRichViewTableView()->selectionModel()->selectedRows().value(0).row(), 0);
     EXPECT_EQ(controller().getUiRichViewTableView()->verticalHeader()->defaultSectionSize(), 32);
+    const auto *nameCell = qobject_cast<GMUVerticallyAlignedTextFieldCell *>(
+        controller().getUiRichViewTableView()->itemDelegateForColumn(1));
+    ASSERT_NE(nameCell, nullptr);
+    EXPECT_EQ(nameCell->verticalAlignment(), 1);
+    EXPECT_TRUE(nameCell->font().bold());
+    EXPECT_EQ(nameCell->font().pixelSize(), 13);
 }
 
 TEST_F(ControllerTest, EndsAtOnceWhenNothingHoldsThePlugin)
@@ -120,6 +127,28 @@ TEST_F(ControllerTest, TheTableAnswersEmptyBeyondItsLists)
     // The button column is handed the name, as every column but the icon one.
     EXPECT_EQ(controller().tableView(nullptr, QStringLiteral("CloseApplicationButton"), 0),
               QStringLiteral("sleep"));
+}
+
+TEST_F(ControllerTest, TheViewShowsIconsAndNamesInIdentifiedColumns)
+{
+    Holder holder({pluginInRoot});
+    ASSERT_TRUE(holder.isHolding());
+    ASSERT_TRUE(started());
+    const QAbstractItemModel *model = controller().getUiRichViewTableView()->model();
+    ASSERT_EQ(model->columnCount(), 3);
+    QStringList identifiers;
+    for (int column = 0; column < model->columnCount(); ++column)
+        identifiers.append(
+            model->headerData(column, Qt::Horizontal, CGMCAppTableModel::ColumnIdentifierRole)
+                .toString());
+    EXPECT_EQ(identifiers,
+              (QStringList{"ApplicationIcon", "ApplicationName", "CloseApplicationButton"}));
+    ASSERT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(model->index(0, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(),
+              icons.generic.cacheKey());
+    EXPECT_EQ(model->index(0, 1).data(Qt::DisplayRole).toString(), QStringLiteral("sleep"));
+    // The button column shows its button, titled by the form, not the value.
+    EXPECT_FALSE(model->index(0, 2).data(Qt::DisplayRole).isValid());
 }
 
 TEST_F(ControllerTest, ClosingOneRowLeavesTheOthers)

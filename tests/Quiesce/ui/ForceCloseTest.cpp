@@ -57,6 +57,23 @@ TEST_F(ForceCloseTest, KillsEveryHolderAndEndsWithZero)
     EXPECT_TRUE(log->lines.isEmpty()) << log->lines.join(u'|').toStdString();
 }
 
+TEST_F(ForceCloseTest, ThePluginHostIsKilledThroughItsBrowser)
+{
+    useHelper(QStringLiteral(QUIESCE_ROOT_HELPER), {});
+    Holder host({pluginInRoot});
+    Holder browser(QStringList{});
+    ASSERT_TRUE(host.isHolding() && browser.isHolding());
+    processNames.insert(host.pid(), QStringLiteral("WebKitPluginHost"));
+    addRecord(browser.pid(), {{QStringLiteral("NSApplicationBundleIdentifier"),
+                               QStringLiteral("com.apple.Safari")}});
+    ASSERT_TRUE(started());
+
+    controller().iaForceCloseAllButtonPressed();
+    EXPECT_EQ(exits, QList<int>{0});
+    EXPECT_TRUE(browser.endedBySignal());
+    EXPECT_TRUE(host.isRunning());
+}
+
 TEST_F(ForceCloseTest, AStubbornHolderOutlivesTerm)
 {
     Holder stubborn({pluginInRoot}, Holder::Term::Ignored);
