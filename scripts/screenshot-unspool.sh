@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Shows the Unspool window mid-extraction on a virtual screen and saves a picture.
 #   scripts/screenshot-unspool.sh [build folder] [picture] [seconds before the picture]
-# Defaults: build/, /tmp/unspool.png, 1. The lesson is a copy of the built bundle
+# Defaults: build/, /tmp/unspool.png, 0.5. The lesson is a copy of the built bundle
 # named "Rivers and Valleys.app" carrying 200 files of 2 MB random data, so that
 # the bar is still on its way when the picture is taken. Everything it writes goes
 # to a scratch folder that is removed at the end. There is no window manager, so the
@@ -10,7 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 picture=${2:-/tmp/unspool.png}
-delay=${3:-1}
+delay=${3:-0.5}
 bundle="$build/bundles/Unspool.app"
 [ -x "$bundle/Contents/MacOS/Unspool" ] || { echo "no Unspool bundle in $build" >&2; exit 1; }
 
