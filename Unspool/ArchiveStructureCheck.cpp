@@ -1,11 +1,182 @@
 #include "ArchiveStructureCheck.h"
 
+#include "ArchiveCentralDirectory.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+using namespace ArchiveBytes;
+
+namespace
+{
+
+// The reasons, each its own so a refused lesson says what was wrong with it.
+const char kDamaged[] = "Error occurs: archive structure is damaged";
+const char kZip64[] = "Error occurs: archive uses 64-bit records";
+const char kCount[] = "Error occurs: entry count does not match the central directory";
+const char kControl[] = "Error occurs: entry name holds a control character";
+const char kMethod[] = "Error occurs: entry uses an unsupported compression method";
+const char kEncrypted[] = "Error occurs: entry is encrypted and no password is set";
+const char kRatio[] = "Error occurs: entry declares an impossible compression ratio";
+const char kOutside[] = "Error occurs: entry data lies outside the archive";
+const char kOverlapEntry[] = "Error occurs: entry data overlaps another entry";
+const char kOverlapDirectory[] = "Error occurs: entry data overlaps the central directory";
+const char kNoSpace[] = "Error occurs: not enough free space at the destination";
+
+constexpr std::uint32_t kSizeIn64BitRecord = 0xFFFFFFFF;
+// Deflate's longest match (258 bytes) costs at least two bits, so a stream grows
+// at most about 1032-fold; the slack covers a tiny stream's block header.
+constexpr std::uint64_t kDeflateLimit = 1032;
+constexpr std::uint64_t kDeflateSlack = 1031;
+constexpr std::uint64_t kLocalHeaderSize = 30;
+const QByteArray kLocalSignature("PK\x03\x04", 4);
+
+struct Descriptor {
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int fd;
+};
+
+struct Span {
+    std::uint64_t begin;
+    std::uint64_t end;
+};
+
+bool holdsControlCharacter(const QByteArray &name)
+{
+    return std::any_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
+const char *entryFault(const ArchiveCentralEntry &entry, bool havePassword)
+{
+    if (entry.compressedSize == kSizeIn64BitRecord ||
+        entry.uncompressedSize == kSizeIn64BitRecord ||
+        entry.localHeaderOffset == kSizeIn64BitRecord)
+        return kZip64;
+    if (holdsControlCharacter(entry.name))
+        return kControl;
+    if (entry.method != 0 && entry.method != 8)
+        return kMethod;
+    if ((entry.flags & 1) && !havePassword)
+        return kEncrypted;
+    if (entry.method == 8 &&
+        entry.uncompressedSize > entry.compressedSize * kDeflateLimit + kDeflateSlack)
+        return kRatio;
+    return nullptr;
+}
+
+// Where an entry's local header and data lie, read from its local header.
+const char *entrySpan(int fd, const ArchiveCentralDirectory &directory,
+                      const ArchiveCentralEntry &entry, Span &span)
+{
+    span.begin = entry.localHeaderOffset + directory.shift;
+    if (span.begin + kLocalHeaderSize > directory.fileSize)
+        return kOutside;
+    QByteArray header;
+    if (!readAt(fd, span.begin, kLocalHeaderSize, header) || !header.startsWith(kLocalSignature))
+        return kDamaged;
+    span.end =
+        span.begin + kLocalHeaderSize + u16(header, 26) + u16(header, 28) + entry.compressedSize;
+    if (span.end > directory.fileSize)
+        return kOutside;
+    if (span.end > directory.directoryStart)
+        return kOverlapDirectory;
+    return nullptr;
+}
+
+const char *layoutFault(int fd, const ArchiveCentralDirectory &directory)
+{
+    std::vector<Span> spans(static_cast<std::size_t>(directory.entries.size()));
+    for (qsizetype i = 0; i < directory.entries.size(); ++i) {
+        if (const char *fault = entrySpan(fd, directory, directory.entries.at(i), spans[i]))
+            return fault;
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span &a, const Span &b) { return a.begin < b.begin; });
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].begin < spans[i - 1].end)
+            return kOverlapEntry;
+    }
+    return nullptr;
+}
+
+// Free bytes where the destination is or will be: its nearest existing folder.
+bool freeSpace(const QByteArray &destination, std::uint64_t &bytes)
+{
+    QByteArray path = QFile::encodeName(
+        QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(destination))));
+    struct statvfs fs {
+    };
+    while (::statvfs(path.constData(), &fs) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return false;
+        const qsizetype slash = path.lastIndexOf('/');
+        if (slash <= 0 && path == "/")
+            return false;
+        path = slash <= 0 ? QByteArray("/") : path.left(slash);
+    }
+    bytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    return true;
+}
+
+const char *spaceFault(const ArchiveCentralDirectory &directory, const QByteArray &destination)
+{
+    std::uint64_t needed = 0;
+    for (const ArchiveCentralEntry &entry : directory.entries)
+        needed += entry.uncompressedSize;
+    std::uint64_t available = 0;
+    if (!freeSpace(destination, available))
+        return nullptr; // cannot tell: the writes themselves will report a full disk
+    return needed > available ? kNoSpace : nullptr;
+}
+
+const char *fault(int fd, const QByteArray &destination, bool havePassword)
+{
+    const ArchiveCentralDirectory directory = ArchiveCentralDirectory::read(fd);
+    if (directory.status == ArchiveCentralDirectory::Status::Zip64)
+        return kZip64;
+    if (directory.status != ArchiveCentralDirectory::Status::Read)
+        return kDamaged;
+    // A count wrapped past 65,535 would let minizip extract a fraction and call it done.
+    if (directory.declaredCount != static_cast<std::uint64_t>(directory.entries.size()))
+        return kCount;
+    for (const ArchiveCentralEntry &entry : directory.entries) {
+        if (const char *reason = entryFault(entry, havePassword))
+            return reason;
+    }
+    if (const char *reason = layoutFault(fd, directory))
+        return reason;
+    return spaceFault(directory, destination);
+}
+
+} // namespace
+
 namespace ArchiveStructureCheck
 {
 
-QString refusalReason(const QByteArray &, const QByteArray &, bool)
+QString refusalReason(const QByteArray &archivePath, const QByteArray &destination,
+                      bool havePassword)
 {
-    return {};
+    const Descriptor archive(::open(archivePath.constData(), O_RDONLY | O_CLOEXEC));
+    if (archive.fd < 0)
+        return QString::fromLatin1(kDamaged);
+    const char *reason = fault(archive.fd, destination, havePassword);
+    return reason ? QString::fromLatin1(reason) : QString();
 }
 
 } // namespace ArchiveStructureCheck

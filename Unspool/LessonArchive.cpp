@@ -162,7 +162,8 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
         return EntryOutcome::Failed;
     }
     QByteArray raw(static_cast<qsizetype>(run.info.size_filename) + 1, '\0');
-    unzGetCurrentFileInfo(_unzFile, nullptr, raw.data(), static_cast<uLong>(raw.size()), nullptr, 0,
+    unz_file_info again{}; // this minizip writes the record whether asked for or not
+    unzGetCurrentFileInfo(_unzFile, &again, raw.data(), static_cast<uLong>(raw.size()), nullptr, 0,
                           nullptr, 0);
     run.name = ArchiveEntryName::parse(QByteArray(raw.constData())); // up to the first NUL
 
