@@ -84,7 +84,10 @@ std::optional<QString> processNameForPID(int pid)
         platform::runProcess(platform::tools::psToolPath(), platform::tools::psArguments(pid));
     if (!run.started || run.exitCode != 0)
         return std::nullopt;
-    return parseProcessName(run.output);
+    const std::optional<QString> printed = parseProcessName(run.output);
+    if (!printed)
+        return printed;
+    return platform::tools::completeProcessName(pid, *printed);
 }
 
 std::optional<QVariantMap> infoDictionaryForPID(const platform::Workspace &workspace, int pid)

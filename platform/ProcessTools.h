@@ -18,4 +18,9 @@ QStringList lsofArguments(const QString &folder);
 QString psToolPath();
 QStringList psArguments(int pid);
 
+// The process-status tool may cut a name short (the kernel keeps 15 bytes of it).
+// Given what the tool printed, the whole name when it was cut and can still be
+// read; otherwise the name unchanged.
+QString completeProcessName(int pid, const QString &printedName);
+
 } // namespace platform::tools

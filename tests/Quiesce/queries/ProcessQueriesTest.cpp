@@ -112,6 +112,28 @@ TEST_F(ProcessQueries, NamesALiveChildAndNotADeadOne)
     EXPECT_EQ(GMUExtensions::processNameForPID(deadPid), std::nullopt);
 }
 
+// The kernel keeps 15 bytes of a process name, so the tool prints
+// "WebKitPluginHos"; the query must still give the whole 16-letter name.
+TEST_F(ProcessQueries, NamesLongerThanTheKernelKeepsComeBackWhole)
+{
+    const QString longName = tmp.path() + "/WebKitPluginHost";
+    const QString shortName = tmp.path() + "/PluginHost";
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), longName));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), shortName));
+    QProcess host, control;
+    host.start(longName, {QStringLiteral("30")});
+    control.start(shortName, {QStringLiteral("30")});
+    ASSERT_TRUE(host.waitForStarted() && control.waitForStarted());
+    EXPECT_EQ(GMUExtensions::processNameForPID(int(control.processId())),
+              QStringLiteral("PluginHost"));
+    EXPECT_EQ(GMUExtensions::processNameForPID(int(host.processId())),
+              QStringLiteral("WebKitPluginHost"));
+    host.kill();
+    control.kill();
+    host.waitForFinished();
+    control.waitForFinished();
+}
+
 TEST_F(ProcessQueries, IdentityHoldsForTheSameProcessOnly)
 {
     Holder holder(file);
