@@ -120,6 +120,11 @@ bool checkLimits(const QList<PackEntry> &entries, QString &why)
 
 bool planEntries(const PackRequest &request, QList<PackEntry> &entries, QString &why)
 {
+    // Unspool.app is copied rather than packed, but it is checked the same way up
+    // front, so that the copy cannot fail half-way on a link or a special file.
+    QList<PackEntry> unspoolFiles;
+    if (!collectFiles(request.unspoolBundle, QString(), unspoolFiles, why))
+        return false;
     if (!collectFiles(request.wayfarerBundle, kWayfarerName, entries, why))
         return false;
     if (!request.installer.isEmpty()) {
@@ -170,6 +175,36 @@ bool buildBundle(const PackRequest &request, const QList<PackEntry> &entries, co
     return writeArchive(entries, archive, progress, why);
 }
 
+// Creates the output folder and whatever folders above it are missing; unless told
+// to keep them, removes again those it made (as long as they are empty).
+class OutputFolder
+{
+  public:
+    explicit OutputFolder(const QString &path)
+        : m_path(QDir::cleanPath(QFileInfo(path).absoluteFilePath()))
+    {
+        for (QString folder = m_path; !QFileInfo::exists(folder); folder = QFileInfo(folder).path())
+            m_made.append(folder);
+    }
+    ~OutputFolder()
+    {
+        if (m_keep)
+            return;
+        for (const QString &folder : m_made)
+            QDir().rmdir(folder);
+    }
+    OutputFolder(const OutputFolder &) = delete;
+    OutputFolder &operator=(const OutputFolder &) = delete;
+
+    bool create() { return QDir().mkpath(m_path); }
+    void keep() { m_keep = true; }
+
+  private:
+    QString m_path;
+    QStringList m_made; // deepest first
+    bool m_keep = false;
+};
+
 } // namespace
 
 bool packLesson(const PackRequest &request, Progress &progress, QString &written, QString &why)
@@ -177,7 +212,8 @@ bool packLesson(const PackRequest &request, Progress &progress, QString &written
     QList<PackEntry> entries;
     if (!checkRequest(request, why) || !planEntries(request, entries, why))
         return false;
-    if (!QDir().mkpath(request.outputFolder)) {
+    OutputFolder outputFolder(request.outputFolder);
+    if (!outputFolder.create()) {
         why = QStringLiteral("cannot create the output folder %1").arg(request.outputFolder);
         return false;
     }
@@ -195,6 +231,7 @@ bool packLesson(const PackRequest &request, Progress &progress, QString &written
     const QString target = QDir(request.outputFolder).filePath(bundleName);
     if (!placeIntoOutput(staged, target, request.replace, staging.filePath("replaced"), why))
         return false;
+    outputFolder.keep();
     written = QFileInfo(target).absoluteFilePath();
     return true;
 }
