@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+#include <sys/types.h>
+
+// The end-to-end test sees Wayfarer only as a process that Unspool started in a
+// session of its own, so it finds it by executable path.
+namespace e2etest
+{
+
+// Live (not yet ended) processes whose executable is `executable`.
+QList<pid_t> processesRunning(const QString &executable);
+
+// Polls `done` until it holds or the patience runs out (a safety net against a hang,
+// not a timing requirement); true when it held.
+bool waitUntil(const std::function<bool()> &done, int patienceMs = 60000);
+
+} // namespace e2etest
