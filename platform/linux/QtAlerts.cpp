@@ -3,9 +3,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 
 QMessageBox *makeBox(QWidget *parent, const AlertText &text)
 {
@@ -15,6 +17,11 @@ QMessageBox *makeBox(QWidget *parent, const AlertText &text)
     box->setText(text.title);
     box->setInformativeText(text.informativeText);
     box->addButton(text.button, QMessageBox::AcceptRole);
+    // The message reads as a heading; short texts still get a box wide enough not
+    // to break a one-line sentence.
+    box->setStyleSheet(
+        QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; min-width: 320px; }"
+                       "QLabel#qt_msgbox_informativelabel { min-width: 320px; }"));
     return box;
 }
 
@@ -25,11 +32,10 @@ void QtAlerts::beginSheet(QWidget *window, const AlertText &text, std::function<
     QMessageBox *box = makeBox(window, text);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    QObject::connect(box, &QMessageBox::finished, box,
-                     [didEnd = std::move(didEnd)](int) {
-                         if (didEnd)
-                             didEnd();
-                     });
+    QObject::connect(box, &QMessageBox::finished, box, [didEnd = std::move(didEnd)](int) {
+        if (didEnd)
+            didEnd();
+    });
     box->open();
 }
 
