@@ -1,5 +1,9 @@
 #include "ArchiveSourceFile.h"
 
+#include "ArchiveCipher.h"
+
+#include <zlib.h>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -51,4 +55,36 @@ bool ArchiveSourceFile::read(const QByteArray &path)
         return false;
     modified = st.st_mtim.tv_sec;
     return readAll(file.fd, content, st.st_size);
+}
+
+std::uint32_t ArchiveSourceFile::crc() const
+{
+    const auto *bytes = reinterpret_cast<const Bytef *>(content.constData());
+    return static_cast<std::uint32_t>(
+        crc32_z(crc32(0, nullptr, 0), bytes, static_cast<z_size_t>(content.size())));
+}
+
+QByteArray ArchiveSourceFile::encryptedEntryData(const QByteArray &password,
+                                                 std::uint32_t crc) const
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                     Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    const uLong bound = deflateBound(&stream, static_cast<uLong>(content.size()));
+    QByteArray compressed(static_cast<qsizetype>(bound), '\0');
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(content.constData()));
+    stream.avail_in = static_cast<uInt>(content.size());
+    stream.next_out = reinterpret_cast<Bytef *>(compressed.data());
+    stream.avail_out = static_cast<uInt>(bound);
+    const int result = deflate(&stream, Z_FINISH);
+    compressed.truncate(static_cast<qsizetype>(stream.total_out));
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END)
+        return {};
+
+    ArchiveCipher cipher(password);
+    QByteArray data = cipher.header(crc);
+    cipher.encrypt(compressed.data(), static_cast<std::size_t>(compressed.size()));
+    return data + compressed;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <cstdint>
 #include <ctime>
 
 // A file on disk about to become an archive entry: all of its content and its
@@ -13,4 +14,11 @@ struct ArchiveSourceFile {
     // False when the file is missing, a folder, or cannot be read to its end: an
     // entry must never stand for a file it could not read.
     bool read(const QByteArray &path);
+
+    std::uint32_t crc() const;
+
+    // The content as an encrypted entry stores it: the encryption header, then the
+    // raw deflate stream (default level, 32 KiB window, memory level 8), encrypted.
+    // Null when deflate fails.
+    QByteArray encryptedEntryData(const QByteArray &password, std::uint32_t crc) const;
 };

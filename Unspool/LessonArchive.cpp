@@ -1,6 +1,7 @@
 #include "LessonArchive.h"
 
 #include "ArchiveDestination.h"
+#include "ArchiveEncryptedEntry.h"
 #include "ArchiveEntryName.h"
 #include "ArchiveFileWriter.h"
 #include "ArchiveSourceFile.h"
@@ -11,8 +12,11 @@
 #include <QFile>
 #include <QTime>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 
 #include <unzip.h>
@@ -60,11 +64,61 @@ class OpenEntry
         _open = false;
         return unzCloseCurrentFile(_file);
     }
+    bool reopenRaw()
+    {
+        close();
+        _open = unzOpenCurrentFile2(_file, nullptr, nullptr, 1) == UNZ_OK;
+        return _open;
+    }
 
   private:
     unzFile _file;
     bool _open = true;
 };
+
+// Names beyond ASCII are flagged as UTF-8, so other tools read them as they were given.
+uLong nameFlags(const QByteArray &name)
+{
+    constexpr uLong kUtf8Name = 1 << 11;
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? 0 : kUtf8Name;
+}
+
+bool addPlainEntry(zipFile archive, const QByteArray &name, const zip_fileinfo &record,
+                   const ArchiveSourceFile &source)
+{
+    // zipOpenNewFileInZip's own settings, plus the name flag.
+    if (zipOpenNewFileInZip4(archive, name.constData(), &record, nullptr, 0, nullptr, 0, nullptr,
+                             Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8,
+                             Z_DEFAULT_STRATEGY, nullptr, 0, 0, nameFlags(name)) != ZIP_OK)
+        return false;
+    if (zipWriteInFileInZip(archive, source.content.constData(),
+                            static_cast<unsigned>(source.content.size())) != ZIP_OK)
+        return false;
+    return zipCloseFileInZip(archive) == ZIP_OK;
+}
+
+// Compressed and encrypted here, then handed to minizip raw with the encryption
+// flag; the CRC comes first because the encryption header carries part of it.
+bool addEncryptedEntry(zipFile archive, const QByteArray &name, const zip_fileinfo &record,
+                       const ArchiveSourceFile &source, const QByteArray &password)
+{
+    constexpr uLong kEncrypted = 1;
+    const std::uint32_t crc = source.crc();
+    const QByteArray data = source.encryptedEntryData(password, crc);
+    if (data.isNull() || data.size() > UINT_MAX)
+        return false;
+    if (zipOpenNewFileInZip4(archive, name.constData(), &record, nullptr, 0, nullptr, 0, nullptr,
+                             Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8,
+                             Z_DEFAULT_STRATEGY, nullptr, 0, 0,
+                             nameFlags(name) | kEncrypted) != ZIP_OK)
+        return false;
+    if (zipWriteInFileInZip(archive, data.constData(), static_cast<unsigned>(data.size())) !=
+        ZIP_OK)
+        return false;
+    return zipCloseFileInZipRaw(archive, static_cast<uLong>(source.content.size()), crc) == ZIP_OK;
+}
 
 } // namespace
 
@@ -78,6 +132,7 @@ struct LessonArchive::Extraction {
     ArchiveTime::LocalTimeConverter clock;
     unz_file_info info{};
     ArchiveEntryName name;
+    std::unique_ptr<ArchiveEncryptedEntry> encrypted; // the current entry, when encrypted
     bool overWrite;
 };
 
@@ -146,11 +201,7 @@ bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
 
 LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
 {
-    const QByteArray password = _passwordBytes();
-    const int opened = password.isEmpty()
-                           ? unzOpenCurrentFile(_unzFile)
-                           : unzOpenCurrentFilePassword(_unzFile, password.constData());
-    if (opened != UNZ_OK) {
+    if (unzOpenCurrentFile(_unzFile) != UNZ_OK) {
         OutputErrorMessage(QStringLiteral("Error occurs"));
         return EntryOutcome::Failed;
     }
@@ -167,6 +218,9 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
                           nullptr, 0);
     run.name = ArchiveEntryName::parse(QByteArray(raw.constData())); // up to the first NUL
 
+    run.encrypted.reset();
+    if ((run.info.flag & 1) && !_openEncrypted(run, &entry))
+        return EntryOutcome::Failed;
     if (run.name.leadsOutside) {
         OutputErrorMessage(QString::fromLatin1(kEntryOutside));
         return EntryOutcome::Failed;
@@ -177,11 +231,27 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     const EntryOutcome outcome = _extractFileEntry(run);
     if (outcome != EntryOutcome::Extracted)
         return outcome;
-    if (entry.close() != UNZ_OK) {
+    const bool crcMatches = !run.encrypted || run.encrypted->crcMatches();
+    if (entry.close() != UNZ_OK || !crcMatches) {
         OutputErrorMessage(QString::fromLatin1(kCrcFailed));
         return EntryOutcome::Failed;
     }
     return outcome;
+}
+
+// The minizip this system links has no decryption of its own: an encrypted entry
+// is opened raw and decrypted on the way out.
+bool LessonArchive::_openEncrypted(Extraction &run, void *openEntry)
+{
+    const QByteArray password = _passwordBytes();
+    if (password.isEmpty() || !static_cast<OpenEntry *>(openEntry)->reopenRaw()) {
+        OutputErrorMessage(QStringLiteral("Error occurs"));
+        return false;
+    }
+    run.encrypted = std::make_unique<ArchiveEncryptedEntry>(
+        _unzFile, password, run.info.compression_method, run.info.uncompressed_size,
+        static_cast<std::uint32_t>(run.info.crc));
+    return true;
 }
 
 LessonArchive::EntryOutcome LessonArchive::_extractFolderEntry(Extraction &run)
@@ -219,7 +289,9 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
 
     bool readFailed = false;
     while (char *space = run.file.space(ArchiveFileWriter::kChunk)) {
-        const int n = unzReadCurrentFile(_unzFile, space, ArchiveFileWriter::kChunk);
+        const int n = run.encrypted
+                          ? run.encrypted->read(space, ArchiveFileWriter::kChunk)
+                          : unzReadCurrentFile(_unzFile, space, ArchiveFileWriter::kChunk);
         if (n <= 0) {
             readFailed = n < 0;
             break;
@@ -323,24 +395,8 @@ bool LessonArchive::addFileToZip(const QString &file, const QString &newname)
     ArchiveTime::fillZipDate(source.modified, record.tmz_date);
     const QByteArray name = newname.toUtf8();
     const QByteArray password = _passwordBytes();
-    int opened;
-    if (password.isEmpty()) {
-        opened = zipOpenNewFileInZip(_zipFile, name.constData(), &record, nullptr, 0, nullptr, 0,
-                                     nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION);
-    } else {
-        // The encryption header that precedes the data needs the CRC first.
-        const auto bytes = reinterpret_cast<const Bytef *>(source.content.constData());
-        const uLong crc = crc32_z(crc32(0, nullptr, 0), bytes, source.content.size());
-        opened = zipOpenNewFileInZip3(_zipFile, name.constData(), &record, nullptr, 0, nullptr, 0,
-                                      nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, MAX_WBITS, 8,
-                                      Z_DEFAULT_STRATEGY, password.constData(), crc);
-    }
-    if (opened != ZIP_OK)
-        return false;
-    if (zipWriteInFileInZip(_zipFile, source.content.constData(),
-                            static_cast<unsigned>(source.content.size())) != ZIP_OK)
-        return false;
-    return zipCloseFileInZip(_zipFile) == ZIP_OK;
+    return password.isEmpty() ? addPlainEntry(_zipFile, name, record, source)
+                              : addEncryptedEntry(_zipFile, name, record, source, password);
 }
 
 bool LessonArchive::CloseZipFile2()

@@ -46,6 +46,7 @@ class LessonArchive
     struct Extraction; // the per-call state of UnzipFileTo, defined beside it
     enum class EntryOutcome { Extracted, Skipped, Failed };
     EntryOutcome _extractCurrentEntry(Extraction &run);
+    bool _openEncrypted(Extraction &run, void *openEntry);
     EntryOutcome _extractFolderEntry(Extraction &run);
     EntryOutcome _extractFileEntry(Extraction &run);
     EntryOutcome _copyCurrentEntry(Extraction &run, int folderFd);
