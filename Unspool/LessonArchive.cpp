@@ -206,21 +206,24 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
         return EntryOutcome::Failed;
     }
     OpenEntry entry(_unzFile);
-
-    run.info = unz_file_info{};
-    if (unzGetCurrentFileInfo(_unzFile, &run.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    if (!_readCurrentInfo(run)) {
         OutputErrorMessage(QStringLiteral("Error occurs while getting file info"));
         return EntryOutcome::Failed;
     }
-    QByteArray raw(static_cast<qsizetype>(run.info.size_filename) + 1, '\0');
-    unz_file_info again{}; // this minizip writes the record whether asked for or not
-    unzGetCurrentFileInfo(_unzFile, &again, raw.data(), static_cast<uLong>(raw.size()), nullptr, 0,
-                          nullptr, 0);
-    run.name = ArchiveEntryName::parse(QByteArray(raw.constData())); // up to the first NUL
 
     run.encrypted.reset();
-    if ((run.info.flag & 1) && !_openEncrypted(run, &entry))
-        return EntryOutcome::Failed;
+    if (run.info.flag & 1) {
+        // The minizip this system links has no decryption of its own: the entry is
+        // read raw and decrypted on the way out.
+        const QByteArray password = _passwordBytes();
+        if (password.isEmpty() || !entry.reopenRaw()) {
+            OutputErrorMessage(QStringLiteral("Error occurs"));
+            return EntryOutcome::Failed;
+        }
+        run.encrypted = std::make_unique<ArchiveEncryptedEntry>(
+            _unzFile, password, run.info.compression_method, run.info.uncompressed_size,
+            static_cast<std::uint32_t>(run.info.crc));
+    }
     if (run.name.leadsOutside) {
         OutputErrorMessage(QString::fromLatin1(kEntryOutside));
         return EntryOutcome::Failed;
@@ -239,18 +242,17 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     return outcome;
 }
 
-// The minizip this system links has no decryption of its own: an encrypted entry
-// is opened raw and decrypted on the way out.
-bool LessonArchive::_openEncrypted(Extraction &run, void *openEntry)
+// The entry's record, then its name into a buffer sized for it exactly.
+bool LessonArchive::_readCurrentInfo(Extraction &run)
 {
-    const QByteArray password = _passwordBytes();
-    if (password.isEmpty() || !static_cast<OpenEntry *>(openEntry)->reopenRaw()) {
-        OutputErrorMessage(QStringLiteral("Error occurs"));
+    run.info = unz_file_info{};
+    if (unzGetCurrentFileInfo(_unzFile, &run.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
         return false;
-    }
-    run.encrypted = std::make_unique<ArchiveEncryptedEntry>(
-        _unzFile, password, run.info.compression_method, run.info.uncompressed_size,
-        static_cast<std::uint32_t>(run.info.crc));
+    QByteArray raw(static_cast<qsizetype>(run.info.size_filename) + 1, '\0');
+    unz_file_info again{}; // this minizip writes the record whether asked for or not
+    unzGetCurrentFileInfo(_unzFile, &again, raw.data(), static_cast<uLong>(raw.size()), nullptr, 0,
+                          nullptr, 0);
+    run.name = ArchiveEntryName::parse(QByteArray(raw.constData())); // up to the first NUL
     return true;
 }
 

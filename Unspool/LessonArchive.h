@@ -46,7 +46,7 @@ class LessonArchive
     struct Extraction; // the per-call state of UnzipFileTo, defined beside it
     enum class EntryOutcome { Extracted, Skipped, Failed };
     EntryOutcome _extractCurrentEntry(Extraction &run);
-    bool _openEncrypted(Extraction &run, void *openEntry);
+    bool _readCurrentInfo(Extraction &run);
     EntryOutcome _extractFolderEntry(Extraction &run);
     EntryOutcome _extractFileEntry(Extraction &run);
     EntryOutcome _copyCurrentEntry(Extraction &run, int folderFd);

@@ -235,6 +235,8 @@ const InTheWayCase kInTheWayCases[] = {
     {"a file where a folder must go",
      [](const QString &d, const QString &) { testfiles::write(d + "/a", "file"); }, "a/b.txt",
      "evil"},
+    {"a file where a folder entry's folder must go",
+     [](const QString &d, const QString &) { testfiles::write(d + "/a", "file"); }, "a/", nullptr},
     {"a folder where the file must go",
      [](const QString &d, const QString &) { QDir().mkpath(d + "/a.txt"); }, "a.txt", "evil"},
 };

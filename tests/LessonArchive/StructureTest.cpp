@@ -111,6 +111,7 @@ const RefusalCase kRefusalCases[] = {
      "Error occurs: entry is encrypted and no password is set"},
     {"size kept in a 64-bit record", "zip64-size", nullptr,
      "Error occurs: archive uses 64-bit records"},
+    {"64-bit end records", "zip64-end", nullptr, "Error occurs: archive uses 64-bit records"},
     {"damaged central directory", "damaged", nullptr, "Error occurs: archive structure is damaged"},
 };
 
