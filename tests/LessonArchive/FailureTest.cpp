@@ -320,7 +320,7 @@ TEST_P(FullDisk, EndsWithNo)
 {
     QByteArray big(300000, '\0');
     for (int i = 0; i < big.size(); ++i)
-        big[i] = static_cast<char>((i * 7919) % 251);
+        big[i] = static_cast<char>((static_cast<unsigned>(i) * 7919u) % 251u);
     ASSERT_TRUE(testfiles::write(archives.path() + "/src/big.bin", big));
     ASSERT_TRUE(runTool("zip", {"-q", archive(), "big.bin"}, archives.path() + "/src").ok);
     EXPECT_EQ(extractUnderLimit(archive(), dest(), GetParam().limit), GetParam().exitCode);
