@@ -4,14 +4,17 @@ namespace {
 
 // Shared by the text and byte forms. Each pass searches the whole current string
 // again, so a target formed by a replacement and its neighbours is replaced as
-// well. A replacement that holds the target would make that endless; then one
-// left-to-right pass is made instead.
+// well.
 template <typename S>
 S replaceAll(const S &receiver, const S &target, const S &replacement)
 {
     if (target.isEmpty())
         return receiver;
-    if (replacement.contains(target)) {
+    // One left-to-right pass when the loop would never end, and also when it
+    // cannot differ from the loop: a one-character target that the replacement does
+    // not hold cannot be formed again, and one pass keeps long names from costing
+    // time quadratic in their separators.
+    if (replacement.contains(target) || target.size() == 1) {
         S once = receiver;
         return once.replace(target, replacement);
     }
