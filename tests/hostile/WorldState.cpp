@@ -1,0 +1,94 @@
+#include "WorldState.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+bool isExcluded(const QString &relative, const QStringList &excluded)
+{
+    for (const QString &prefix : excluded) {
+        if (relative == prefix || relative.startsWith(prefix + u'/'))
+            return true;
+    }
+    return false;
+}
+
+QString digest(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("unreadable");
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char chunk[65536];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
+        hash.addData(QByteArrayView(chunk, n));
+    ::close(fd);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString describe(const QByteArray &path, const struct stat &st)
+{
+    QString line = QStringLiteral(" mode=%1 ino=%2").arg(st.st_mode, 0, 8).arg(st.st_ino);
+    // A folder's own time changes whenever an item is added or removed, which the
+    // listing shows anyway; the destination's parent would always differ.
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral(" dir") + line;
+    if (S_ISLNK(st.st_mode)) {
+        char target[4096];
+        const ssize_t n = ::readlink(path.constData(), target, sizeof target);
+        return QStringLiteral(" link->") + QString::fromLocal8Bit(target, n > 0 ? n : 0) + line;
+    }
+    line += QStringLiteral(" size=%1 mtime=%2.%3")
+                .arg(st.st_size)
+                .arg(st.st_mtim.tv_sec)
+                .arg(st.st_mtim.tv_nsec);
+    if (S_ISREG(st.st_mode))
+        return QStringLiteral(" file ") + digest(path) + line;
+    return QStringLiteral(" special") + line;
+}
+
+} // namespace
+
+QStringList worldState(const QString &root, const QStringList &excluded)
+{
+    QStringList lines;
+    const QDir base(root);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = base.relativeFilePath(path);
+        if (isExcluded(relative, excluded))
+            continue;
+        const QByteArray bytes = QFile::encodeName(path);
+        struct stat st {
+        };
+        if (::lstat(bytes.constData(), &st) == 0)
+            lines.append(relative + describe(bytes, st));
+    }
+    lines.sort();
+    return lines;
+}
+
+QStringList changes(const QStringList &before, const QStringList &after)
+{
+    QStringList lines;
+    for (const QString &line : before) {
+        if (!after.contains(line))
+            lines.append(u'-' + line);
+    }
+    for (const QString &line : after) {
+        if (!before.contains(line))
+            lines.append(u'+' + line);
+    }
+    return lines;
+}
