@@ -2,6 +2,7 @@
 // the manifest names, and never a change outside the destination, a crash or a hang.
 #include "HostileSuite.h"
 #include "ProbeRun.h"
+#include "QtPrinters.h"
 #include "TestFiles.h"
 #include "WorldState.h"
 
@@ -10,12 +11,6 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
-
-// Readable failures for Qt strings and lists of them.
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace
 {

@@ -1,0 +1,129 @@
+// Extraction under faults the disk can cause: a file-size limit, a destination that
+// cannot be made, writes that fail part-way, a close that fails. Each run must end
+// by itself with NO and without the completion that starts the setup launcher.
+#include "FaultLesson.h"
+#include "ProbeRun.h"
+#include "QtPrinters.h"
+#include "TestFiles.h"
+#include "WorldState.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+struct Fault {
+    const char *name;
+    long long fileSizeLimit; // -1: none
+    long long writeBudget;   // bytes before writes fail; -1: no failure
+    bool failClose;
+    bool destinationUnderAFile;
+};
+
+std::ostream &operator<<(std::ostream &out, const Fault &f)
+{
+    return out << f.name;
+}
+
+const Fault kFaults[] = {
+    {"file_size_limit_0", 0, -1, false, false},
+    {"file_size_limit_1", 1, -1, false, false},
+    {"file_size_limit_4095", 4095, -1, false, false},
+    {"file_size_limit_4096", 4096, -1, false, false},
+    {"file_size_limit_64KiB", 65536, -1, false, false},
+    {"destination_under_a_file", -1, -1, false, true},
+    {"write_fails_at_once", -1, 0, false, false},
+    {"write_fails_after_1_byte", -1, 1, false, false},
+    {"write_fails_after_4096_bytes", -1, 4096, false, false},
+    {"write_fails_after_100000_bytes", -1, 100000, false, false},
+    {"close_fails", -1, -1, true, false},
+};
+
+class FaultSweep : public ::testing::TestWithParam<Fault>
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        archive = folder.path() + "/lesson.zip";
+        ASSERT_TRUE(writeFaultLesson(archive));
+        ASSERT_TRUE(testfiles::write(folder.path() + "/outside/keep.txt", "keep\n"));
+    }
+
+    ProbeSpec spec(const Fault &fault, const QString &destination) const
+    {
+        ProbeSpec s{archive, destination, {}, fault.fileSizeLimit};
+        if (fault.writeBudget >= 0 || fault.failClose)
+            s.environment.append(std::pair<QByteArray, QByteArray>("LD_PRELOAD", FAULT_SHIM));
+        if (fault.writeBudget >= 0)
+            s.environment.append(std::pair<QByteArray, QByteArray>(
+                "FAULT_WRITE_AFTER", QByteArray::number(fault.writeBudget)));
+        if (fault.failClose)
+            s.environment.append(std::pair<QByteArray, QByteArray>("FAULT_CLOSE", "1"));
+        return s;
+    }
+
+    QTemporaryDir folder;
+    QString archive;
+};
+
+TEST_P(FaultSweep, ReportsNoAndNeverCompletes)
+{
+    const Fault &fault = GetParam();
+
+    // Positive control: the same archive, with no fault, extracts and completes.
+    const ProbeResult clean = runProbe({archive, folder.path() + "/clean", {}, -1});
+    ASSERT_TRUE(clean.ranCleanly());
+    ASSERT_TRUE(clean.result);
+    ASSERT_TRUE(clean.complete);
+
+    QString destination = folder.path() + "/faulty/lesson";
+    if (fault.destinationUnderAFile) {
+        ASSERT_TRUE(testfiles::write(folder.path() + "/faulty", "a file, not a folder\n"));
+    }
+    // The destination and its parent are the extraction's to make.
+    const QStringList before = worldState(folder.path(), {"faulty"});
+
+    const ProbeResult run = runProbe(spec(fault, destination));
+
+    ASSERT_TRUE(run.ranCleanly()) << "signal " << run.child.signal << "\n"
+                                  << run.child.output.toStdString();
+    ASSERT_TRUE(run.opened);
+    EXPECT_TRUE(run.finished);
+    EXPECT_FALSE(run.result);
+    EXPECT_FALSE(run.complete);
+    EXPECT_FALSE(run.messages.isEmpty());
+    EXPECT_EQ(changes(before, worldState(folder.path(), {"faulty"})), QStringList());
+}
+
+std::string faultName(const ::testing::TestParamInfo<Fault> &info)
+{
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultSweep, ::testing::ValuesIn(kFaults), faultName);
+
+// The shim must really bite, or the rows above prove nothing: with a generous
+// budget the extraction goes through, with none it fails.
+TEST(FaultShim, FailsWritesOnlyPastItsBudget)
+{
+    QTemporaryDir folder;
+    const QString archive = folder.path() + "/lesson.zip";
+    ASSERT_TRUE(writeFaultLesson(archive));
+    const ProbeResult generous =
+        runProbe({archive,
+                  folder.path() + "/a",
+                  {{"LD_PRELOAD", FAULT_SHIM}, {"FAULT_WRITE_AFTER", "100000000"}},
+                  -1});
+    EXPECT_TRUE(generous.result);
+    const ProbeResult none = runProbe({archive,
+                                       folder.path() + "/b",
+                                       {{"LD_PRELOAD", FAULT_SHIM}, {"FAULT_WRITE_AFTER", "0"}},
+                                       -1});
+    EXPECT_FALSE(none.result);
+}
+
+} // namespace

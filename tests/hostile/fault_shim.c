@@ -1,0 +1,64 @@
+/* Preloaded into extract_probe by the fault sweep: makes writes to regular files
+ * fail once FAULT_WRITE_AFTER bytes have gone out (ENOSPC, as a full disk does),
+ * and, with FAULT_CLOSE set, makes closing a regular file opened for writing
+ * report EIO after it really closed it (as a network file system may). Pipes and
+ * terminals are left alone, so the probe can still report. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static long long sBudget = -1;
+static long long sWritten;
+static int sFailClose;
+
+__attribute__((constructor)) static void readSettings(void)
+{
+    const char *after = getenv("FAULT_WRITE_AFTER");
+    const char *close = getenv("FAULT_CLOSE");
+    if (after)
+        sBudget = atoll(after);
+    sFailClose = close && *close == '1';
+}
+
+static int isWritableFile(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
+ssize_t write(int fd, const void *buffer, size_t size)
+{
+    static ssize_t (*real)(int, const void *, size_t);
+    if (!real)
+        *(void **)&real = dlsym(RTLD_NEXT, "write"); /* the POSIX way past -Wpedantic */
+    if (sBudget >= 0 && isWritableFile(fd)) {
+        if (sWritten >= sBudget) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if ((long long)size > sBudget - sWritten)
+            size = (size_t)(sBudget - sWritten);
+        sWritten += (long long)size;
+    }
+    return real(fd, buffer, size);
+}
+
+int close(int fd)
+{
+    static int (*real)(int);
+    if (!real)
+        *(void **)&real = dlsym(RTLD_NEXT, "close");
+    if (sFailClose && isWritableFile(fd)) {
+        real(fd);
+        errno = EIO;
+        return -1;
+    }
+    return real(fd);
+}
