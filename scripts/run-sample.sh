@@ -29,12 +29,13 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$unspool"
 fi
 
-# Headless. Unspool unpacks into the user's temporary folder: $TMPDIR when set,
-# otherwise a private folder /tmp/user-<uid>.
+# Headless. Unspool unpacks into the user's temporary folder: $TMPDIR when set and
+# closed to other users, otherwise a private folder user-<uid> below it (or /tmp).
+temporary=/tmp/user-$(id -u)
 if [ -n "${TMPDIR:-}" ]; then
   temporary=${TMPDIR%/}
-else
-  temporary=/tmp/user-$(id -u)
+  mode=$(stat -L -c %a "$TMPDIR" 2>/dev/null || echo 0)
+  (( (8#$mode & 8#022) == 0 )) || temporary=$temporary/user-$(id -u)
 fi
 lesson="$temporary/Brindle_Lessons/$name"
 wayfarer="$lesson/Wayfarer.app/Contents/MacOS/Wayfarer"

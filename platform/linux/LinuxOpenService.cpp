@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cerrno>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -15,9 +16,11 @@
 
 extern char **environ;
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 
 bool isApplicationBundle(const QFileInfo &info)
 {
@@ -39,8 +42,14 @@ pid_t spawnInNewSession(const QString &program, const QStringList &arguments)
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    // Whatever we hold open (the lesson archive among it) is none of the started
+    // program's business, and would stay open for as long as it runs.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     pid_t pid = -1;
-    const int status = ::posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
+    const int status = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return status == 0 ? pid : -1;
 }
@@ -100,7 +109,7 @@ bool LinuxOpenService::runOpener(const QString &argument) const
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid)
             return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (done < 0)
+        if (done < 0 && errno != EINTR)
             return false;
         QThread::msleep(20);
     }

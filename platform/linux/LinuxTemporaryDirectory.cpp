@@ -3,12 +3,15 @@
 #include <QFile>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 
 QString withTrailingSlash(QString path)
 {
@@ -17,12 +20,30 @@ QString withTrailingSlash(QString path)
     return path;
 }
 
-bool isPrivateFolder(const QByteArray &path)
+// Our own folder, reached without following a link. One we own that others may
+// enter is closed again (a folder of ours left too open by someone's umask);
+// anything else is refused.
+bool makePrivate(const QByteArray &path)
 {
-    struct stat st{};
-    if (::lstat(path.constData(), &st) != 0)
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+    struct stat st {
+    };
+    const bool ours = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    const bool closed = ours && ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    return closed;
+}
+
+// A folder other users may write to: anything they plant there could be run.
+bool othersMayWrite(const QString &folder)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return false; // a missing folder fails later, where it is used
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 } // namespace
@@ -33,15 +54,17 @@ QString LinuxTemporaryDirectory::privateFolderBelow(const QString &root)
     const QByteArray bytes = QFile::encodeName(folder);
     if (::mkdir(bytes.constData(), 0700) != 0 && errno != EEXIST)
         return {};
-    return isPrivateFolder(bytes) ? withTrailingSlash(folder) : QString();
+    return makePrivate(bytes) ? withTrailingSlash(folder) : QString();
 }
 
 QString LinuxTemporaryDirectory::path() const
 {
     const QString tmpdir = qEnvironmentVariable("TMPDIR");
-    if (!tmpdir.isEmpty())
-        return withTrailingSlash(tmpdir);
-    return privateFolderBelow(QStringLiteral("/tmp"));
+    if (tmpdir.isEmpty())
+        return privateFolderBelow(QStringLiteral("/tmp"));
+    if (othersMayWrite(tmpdir))
+        return privateFolderBelow(tmpdir);
+    return withTrailingSlash(tmpdir);
 }
 
 } // namespace platform
