@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -37,8 +38,8 @@ const QString kBrowserBundlePath = QStringLiteral("/Applications/Safari.app");
 const QString kBrowserBundleID = QStringLiteral("com.apple.Safari");
 
 constexpr int kRowHeight = 32;
-// Cocoa's 13-point system font is 13 logical pixels high; Qt's points would be a
-// third larger on a 96 dpi screen and no longer sit centred in 32-pixel rows.
+// The name font is 13 logical pixels high; 13 of Qt's points would be a third
+// larger on a 96 dpi screen and no longer sit centred in 32-pixel rows.
 constexpr int kNameFontPixelSize = 13;
 constexpr auto kWatcherPeriod = std::chrono::microseconds(200000);
 
@@ -60,7 +61,12 @@ CGMCApp::Services withDefaults(CGMCApp::Services services)
     if (!services.terminate)
         services.terminate = &CGMCApp::terminateWithUserRights;
     if (!services.exit)
-        services.exit = [](int status) { std::exit(status); };
+        services.exit = [](int status) {
+            // The status is the program's only answer: end at once, without running
+            // destructors under the watcher thread's feet.
+            std::fflush(nullptr);
+            std::_Exit(status);
+        };
     if (!services.processName)
         services.processName = &GMUExtensions::processNameForPID;
     return services;

@@ -61,7 +61,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     };
 
     // Looks for the plug-in below `rootFolder` and below `homeFolder`. Services left
-    // empty fall back to the real ones (sharedInstance, /bin/kill, std::exit, ps).
+    // empty fall back to the real ones (sharedInstance, /bin/kill, an immediate exit, ps).
     CGMCApp(QString rootFolder, QString homeFolder, Services services, QObject *parent = nullptr);
     ~CGMCApp() override;
 

@@ -34,7 +34,7 @@ int main(int argc, char **argv)
 
     CGMCApp controller(QStringLiteral("/"), user.homeDirectory(),
                        {workspace, icons, alerts, &GMIMRootActions::sharedInstance,
-                        &CGMCApp::terminateWithUserRights, [](int status) { std::exit(status); },
+                        &CGMCApp::terminateWithUserRights, /* exit: the process ends at once */ {},
                         &GMUExtensions::processNameForPID});
     controller.start();
     application.exec();
