@@ -96,9 +96,15 @@ Outcome createWithEntry(const QByteArray &filePath, const QByteArray &entry)
 // Never rewrites the file: what others wrote stays put even if we are cut short.
 Outcome appendUnlessListed(const QByteArray &filePath, const QByteArray &entry)
 {
-    const Descriptor file(::open(filePath.constData(), O_RDWR | O_APPEND | O_CLOEXEC));
+    // Non-blocking, so that a pipe planted at the path cannot hang us; only a
+    // regular file is ever read or appended to.
+    const Descriptor file(::open(filePath.constData(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen())
         return errno == ENOENT ? Outcome::TryOtherWay : Outcome::Settled;
+    struct stat st {
+    };
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return Outcome::Settled;
     QByteArray content;
     if (!readAll(file.get(), &content) || containsLine(content, entry))
         return Outcome::Settled;
@@ -149,6 +155,11 @@ bool addEntry(const QString &trustFolder, const QByteArray &entry)
     if (!existsAt(folder) &&
         !CreateDirectoriesWithIntermediates::createDirectoryAtPath(folder, true))
         return false;
+
+    // A line break in the lesson's path would split our line in two and trust
+    // whatever folder the first half names.
+    if (entry.contains('\n') || entry.contains('\r'))
+        return true;
 
     const QByteArray filePath = QFile::encodeName(trustFilePath(trustFolder));
     if (appendUnlessListed(filePath, entry) == Outcome::Settled)

@@ -85,6 +85,8 @@ const TrustCase kCases[] = {
      true,
      {}},
     {"file_in_place_of_parent_folder_fails", Setup::FileInPlaceOfParent, "Lesson", {}, false, {}},
+    {"line_break_in_lesson_path_writes_nothing", Setup::TrustFileWith, "Lesson\n/home",
+     kOther + "\n", true, kOther + "\n"},
 };
 
 class TrustFileCases : public ::testing::TestWithParam<TrustCase>
@@ -166,6 +168,18 @@ TEST_F(TrustFileTest, EntryIsTheContentFolderInFileSystemBytes)
     EXPECT_EQ(TrustFile::trustEntry("/x/My 100% Lesson"), "/x/My 100% Lesson/pagewright_files");
     EXPECT_EQ(TrustFile::trustEntry(QString::fromUtf8("/x/\xc3\xbc")),
               "/x/\xc3\xbc/pagewright_files");
+}
+
+// A pipe at the file's path must neither hang the launcher nor be written to.
+TEST_F(TrustFileTest, PipeInPlaceOfTheFileIsLeftAlone)
+{
+    const QString folder = TrustFile::trustFolderPath(tmp.path());
+    const QString file = TrustFile::trustFilePath(folder);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0644), 0);
+
+    EXPECT_TRUE(TrustFile::addEntry(folder, TrustFile::trustEntry("/lessons/One")));
+    EXPECT_TRUE(S_ISFIFO(testfiles::modeOf(file)));
 }
 
 TEST_F(TrustFileTest, FreshAccountGetsTheWholeChainAndExactContent)
