@@ -9,6 +9,8 @@ add_executable(quiesce_queries_tests
 target_link_libraries(quiesce_queries_tests PRIVATE
   quiesce_core platform_ui test_support core_test_main GTest::gtest)
 add_test(NAME QuiesceQueries COMMAND quiesce_queries_tests)
+# Starts an X server of its own for the active-window query.
+set_tests_properties(QuiesceQueries PROPERTIES RESOURCE_LOCK x_display)
 
 add_executable(quiesce_root_tests
   ${CMAKE_CURRENT_LIST_DIR}/root/RootTestSupport.cpp
