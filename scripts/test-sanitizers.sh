@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The whole tree under AddressSanitizer and UndefinedBehaviorSanitizer: builds in
+# build-asan/ (or $ASAN_BUILD_DIR) with -DENABLE_SANITIZERS=ON and runs every test.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ASAN_BUILD_DIR:-$root/build-asan}
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENABLE_SANITIZERS=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+# Leaks are reported at exit; child processes the tests start inherit these too.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+ctest --output-on-failure -j"$(nproc)"
