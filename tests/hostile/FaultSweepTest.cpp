@@ -42,6 +42,17 @@ const Fault kFaults[] = {
     {"close_fails", -1, -1, true, false},
 };
 
+// The shim goes first; a sanitizer build's runtime would otherwise refuse to start
+// behind it.
+QList<std::pair<QByteArray, QByteArray>> preloadWith(QList<std::pair<QByteArray, QByteArray>> more)
+{
+    QByteArray asan = qgetenv("ASAN_OPTIONS");
+    asan += asan.isEmpty() ? "verify_asan_link_order=0" : ":verify_asan_link_order=0";
+    more.prepend({"ASAN_OPTIONS", asan});
+    more.prepend({"LD_PRELOAD", FAULT_SHIM});
+    return more;
+}
+
 class FaultSweep : public ::testing::TestWithParam<Fault>
 {
   protected:
@@ -56,13 +67,11 @@ class FaultSweep : public ::testing::TestWithParam<Fault>
     ProbeSpec spec(const Fault &fault, const QString &destination) const
     {
         ProbeSpec s{archive, destination, {}, fault.fileSizeLimit};
-        if (fault.writeBudget >= 0 || fault.failClose)
-            s.environment.append(std::pair<QByteArray, QByteArray>("LD_PRELOAD", FAULT_SHIM));
         if (fault.writeBudget >= 0)
-            s.environment.append(std::pair<QByteArray, QByteArray>(
-                "FAULT_WRITE_AFTER", QByteArray::number(fault.writeBudget)));
+            s.environment =
+                preloadWith({{"FAULT_WRITE_AFTER", QByteArray::number(fault.writeBudget)}});
         if (fault.failClose)
-            s.environment.append(std::pair<QByteArray, QByteArray>("FAULT_CLOSE", "1"));
+            s.environment = preloadWith({{"FAULT_CLOSE", "1"}});
         return s;
     }
 
@@ -113,16 +122,11 @@ TEST(FaultShim, FailsWritesOnlyPastItsBudget)
     QTemporaryDir folder;
     const QString archive = folder.path() + "/lesson.zip";
     ASSERT_TRUE(writeFaultLesson(archive));
-    const ProbeResult generous =
-        runProbe({archive,
-                  folder.path() + "/a",
-                  {{"LD_PRELOAD", FAULT_SHIM}, {"FAULT_WRITE_AFTER", "100000000"}},
-                  -1});
+    const ProbeResult generous = runProbe(
+        {archive, folder.path() + "/a", preloadWith({{"FAULT_WRITE_AFTER", "100000000"}}), -1});
     EXPECT_TRUE(generous.result);
-    const ProbeResult none = runProbe({archive,
-                                       folder.path() + "/b",
-                                       {{"LD_PRELOAD", FAULT_SHIM}, {"FAULT_WRITE_AFTER", "0"}},
-                                       -1});
+    const ProbeResult none =
+        runProbe({archive, folder.path() + "/b", preloadWith({{"FAULT_WRITE_AFTER", "0"}}), -1});
     EXPECT_FALSE(none.result);
 }
 
