@@ -1,6 +1,7 @@
 #include "ArchiveSourceFile.h"
 
 #include "ArchiveCipher.h"
+#include "FileDescriptor.h"
 
 #include <zlib.h>
 
@@ -11,18 +12,6 @@
 
 namespace
 {
-
-struct Descriptor {
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int fd;
-};
 
 bool readAll(int fd, QByteArray &content, qint64 expected)
 {
@@ -46,15 +35,15 @@ bool readAll(int fd, QByteArray &content, qint64 expected)
 bool ArchiveSourceFile::read(const QByteArray &path)
 {
     // A link is followed: the entry holds what it points to.
-    const Descriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-    if (file.fd < 0)
+    const FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
         return false;
     struct stat st {
     };
-    if (::fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode))
+    if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode))
         return false;
     modified = st.st_mtim.tv_sec;
-    return readAll(file.fd, content, st.st_size);
+    return readAll(file.get(), content, st.st_size);
 }
 
 std::uint32_t ArchiveSourceFile::crc() const

@@ -1,6 +1,7 @@
 #include "ArchiveStructureCheck.h"
 
 #include "ArchiveCentralDirectory.h"
+#include "FileDescriptor.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,18 +37,6 @@ constexpr std::uint64_t kDeflateLimit = 1032;
 constexpr std::uint64_t kDeflateSlack = 1031;
 constexpr std::uint64_t kLocalHeaderSize = 30;
 const QByteArray kLocalSignature("PK\x03\x04", 4);
-
-struct Descriptor {
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int fd;
-};
 
 struct Span {
     std::uint64_t begin;
@@ -172,10 +161,10 @@ namespace ArchiveStructureCheck
 QString refusalReason(const QByteArray &archivePath, const QByteArray &destination,
                       bool havePassword)
 {
-    const Descriptor archive(::open(archivePath.constData(), O_RDONLY | O_CLOEXEC));
-    if (archive.fd < 0)
+    const FileDescriptor archive(::open(archivePath.constData(), O_RDONLY | O_CLOEXEC));
+    if (archive.get() < 0)
         return QString::fromLatin1(kDamaged);
-    const char *reason = fault(archive.fd, destination, havePassword);
+    const char *reason = fault(archive.get(), destination, havePassword);
     return reason ? QString::fromLatin1(reason) : QString();
 }
 

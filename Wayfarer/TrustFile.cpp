@@ -1,5 +1,6 @@
 #include "TrustFile.h"
 
+#include "FileDescriptor.h"
 #include "NSFileManagerPathCategory.h"
 
 #include <QFile>
@@ -19,25 +20,6 @@ const char kTrustFolderBelowHome[] =
     "/Library/Preferences/Tamarind/Glimmer Player/#Security/GlimmerPlayerTrust";
 const char kTrustFileName[] = "brindle_local.cfg";
 const char kContentFolderName[] = "/pagewright_files";
-
-// Closes the descriptor on every way out.
-class Descriptor
-{
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
-
-  private:
-    int m_fd;
-};
 
 bool existsAt(const QByteArray &path)
 {
@@ -85,7 +67,7 @@ enum class Outcome { Settled, TryOtherWay };
 // two opens; then their file is appended to like any other.
 Outcome createWithEntry(const QByteArray &filePath, const QByteArray &entry)
 {
-    const Descriptor file(
+    const FileDescriptor file(
         ::open(filePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!file.isOpen())
         return errno == EEXIST ? Outcome::TryOtherWay : Outcome::Settled;
@@ -98,7 +80,8 @@ Outcome appendUnlessListed(const QByteArray &filePath, const QByteArray &entry)
 {
     // Non-blocking, so that a pipe planted at the path cannot hang us; only a
     // regular file is ever read or appended to.
-    const Descriptor file(::open(filePath.constData(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC));
+    const FileDescriptor file(
+        ::open(filePath.constData(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen())
         return errno == ENOENT ? Outcome::TryOtherWay : Outcome::Settled;
     struct stat st {

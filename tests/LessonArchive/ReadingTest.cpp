@@ -2,6 +2,7 @@
 // progress, overwrite questions, time stamps, permissions, open and close.
 #include "ArchiveTestSupport.h"
 #include "LessonArchive.h"
+#include "ScopedTimeZone.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -260,22 +261,8 @@ TEST_F(Reading, AnExistingFolderMetByAFolderEntryRaisesNoQuestion)
 class LocalZone : public Reading
 {
   protected:
-    void SetUp() override
-    {
-        saved = qgetenv("TZ");
-        // Central European time, summer time in June: local differs from UTC by two hours.
-        qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
-        tzset();
-    }
-    void TearDown() override
-    {
-        if (saved.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", saved);
-        tzset();
-    }
-    QByteArray saved;
+    // Central European time, summer time in June: local differs from UTC by two hours.
+    ScopedTimeZone zone{"CET-1CEST,M3.5.0,M10.5.0/3"};
 };
 
 TEST_F(LocalZone, DosTimeIsReadAsLocalTime)

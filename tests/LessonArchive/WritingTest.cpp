@@ -2,6 +2,7 @@
 // unzip, Python's zipfile and the reading side itself.
 #include "ArchiveTestSupport.h"
 #include "LessonArchive.h"
+#include "ScopedTimeZone.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -156,21 +157,8 @@ TEST_F(Writing, EntryNamesAreStoredExactlyAsGiven)
 class WritingLocalZone : public Writing
 {
   protected:
-    void SetUp() override
-    {
-        saved = qgetenv("TZ");
-        qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3"); // one hour east of UTC in March
-        tzset();
-    }
-    void TearDown() override
-    {
-        if (saved.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", saved);
-        tzset();
-    }
-    QByteArray saved;
+    // Central European time: one hour east of UTC in March.
+    ScopedTimeZone zone{"CET-1CEST,M3.5.0,M10.5.0/3"};
 };
 
 TEST_F(WritingLocalZone, DosTimeIsTheLocalModificationTimeLessTheOddSecond)
