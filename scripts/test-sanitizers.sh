@@ -9,5 +9,6 @@ cmake --build "$build" -j"$(nproc)"
 cd "$build"
 # Leaks are reported at exit; child processes the tests start inherit these too.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan-suppressions.txt}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --output-on-failure -j"$(nproc)"
