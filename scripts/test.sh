@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Sets up a fresh machine, builds, and runs every test.
+# Sets up a fresh machine, builds, runs every test, then fuzzes the extraction for
+# a minute (FUZZ_SECONDS, 0 to skip).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
-cd "${BUILD_DIR:-$root/build}"
-ctest --output-on-failure -j"$(nproc)"
+(cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure -j"$(nproc)")
+seconds=${FUZZ_SECONDS:-60}
+if [ "$seconds" -gt 0 ]; then
+  bash "$root/scripts/fuzz.sh" "$seconds" > "${BUILD_DIR:-$root/build}/fuzz.log" 2>&1 ||
+    { tail -n 40 "${BUILD_DIR:-$root/build}/fuzz.log"; echo "test: the fuzz run failed" >&2; exit 1; }
+  echo "test: fuzzing found nothing in ${seconds} s ($(grep -c . "${BUILD_DIR:-$root/build}/fuzz.log") log lines)"
+fi
