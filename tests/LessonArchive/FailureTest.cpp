@@ -113,8 +113,11 @@ TEST_F(Failures, AWrongPasswordIsNoSuccess)
     ASSERT_TRUE(zip.UnzipOpenFile(archive(), "wrong"));
     EXPECT_FALSE(zip.UnzipFileTo(dest(), true));
     ASSERT_EQ(delegate.errors.size(), 1);
+    // Garbage after decryption fails as damaged data, as a stream ending early, or
+    // as one that ends on time with the wrong CRC, whichever the bytes give.
     EXPECT_TRUE(delegate.errors[0] == "Error occurs: CRC check failed" ||
-                delegate.errors[0] == "Failed to reading zip file")
+                delegate.errors[0] == "Failed to reading zip file" ||
+                delegate.errors[0] == "Error occurs: entry size does not match")
         << delegate.errors[0].toStdString();
     EXPECT_EQ(delegate.completions, 1); // the control run only
 }
