@@ -80,20 +80,12 @@ QString describe(const QByteArray &content)
 
 QStringList tree(const QString &root)
 {
-    QStringList lines;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    const QDir base(root);
-    while (it.hasNext()) {
-        const QString path = it.next();
+    return testfiles::describeTree(root, [](const QString &path) {
         const QFileInfo info(path);
-        const QString what = info.isSymLink() ? QStringLiteral("link")
-                             : info.isDir()   ? QStringLiteral("dir")
-                                              : describe(testfiles::read(path));
-        lines.append(base.relativeFilePath(path) + QStringLiteral(": ") + what);
-    }
-    lines.sort();
-    return lines;
+        return info.isSymLink() ? QStringLiteral(": link")
+               : info.isDir()   ? QStringLiteral(": dir")
+                                : QStringLiteral(": ") + describe(testfiles::read(path));
+    });
 }
 
 } // namespace archivetest

@@ -8,7 +8,8 @@
 
 #include <sys/stat.h>
 
-namespace testfiles {
+namespace testfiles
+{
 
 bool write(const QString &path, const QByteArray &content)
 {
@@ -31,11 +32,13 @@ QByteArray read(const QString &path)
 
 mode_t modeOf(const QString &path)
 {
-    struct stat st{};
+    struct stat st {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
 }
 
-QStringList snapshot(const QString &root)
+QStringList describeTree(const QString &root,
+                         const std::function<QString(const QString &path)> &describe)
 {
     QStringList lines;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -43,8 +46,17 @@ QStringList snapshot(const QString &root)
     const QDir base(root);
     while (it.hasNext()) {
         const QString path = it.next();
+        lines.append(base.relativeFilePath(path) + describe(path));
+    }
+    lines.sort();
+    return lines;
+}
+
+QStringList snapshot(const QString &root)
+{
+    return describeTree(root, [](const QString &path) {
         const QFileInfo info(path);
-        QString line = base.relativeFilePath(path) + QLatin1Char(' ');
+        QString line = QStringLiteral(" ");
         if (info.isSymLink())
             line += QLatin1String("link->") + info.symLinkTarget();
         else if (info.isDir())
@@ -52,11 +64,8 @@ QStringList snapshot(const QString &root)
         else
             line += QString::fromLatin1(
                 QCryptographicHash::hash(read(path), QCryptographicHash::Sha256).toHex());
-        line += QStringLiteral(" mode=%1").arg(modeOf(path), 0, 8);
-        lines.append(line);
-    }
-    lines.sort();
-    return lines;
+        return line + QStringLiteral(" mode=%1").arg(modeOf(path), 0, 8);
+    });
 }
 
 } // namespace testfiles

@@ -2,11 +2,15 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 #include <sys/types.h>
 
 // Small helpers over real files for the tests.
-namespace testfiles {
+namespace testfiles
+{
 
 // Writes `content` to `path`, creating parent folders; returns success.
 bool write(const QString &path, const QByteArray &content);
@@ -14,6 +18,11 @@ bool write(const QString &path, const QByteArray &content);
 QByteArray read(const QString &path);
 // lstat's mode, or 0 when nothing is there.
 mode_t modeOf(const QString &path);
+// One line per path below `root`, hidden ones included: the relative path
+// followed by what `describe` says of the full path; sorted.
+QStringList describeTree(const QString &root,
+                         const std::function<QString(const QString &path)> &describe);
+
 // Every path below `root` (relative, sorted) with its type and content digest:
 // equal snapshots mean nothing was created, removed or changed there.
 QStringList snapshot(const QString &root);

@@ -90,25 +90,17 @@ QByteArray entryContent(const QString &archive, const QString &name)
 
 QStringList listing(const QString &root)
 {
-    QStringList lines;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    const QDir base(root);
-    while (it.hasNext()) {
-        const QString path = it.next();
+    return testfiles::describeTree(root, [](const QString &path) {
         struct stat st {
         };
         if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-            continue;
-        lines.append(QStringLiteral("%1 mode=%2 size=%3 mtime=%4.%5")
-                         .arg(base.relativeFilePath(path))
-                         .arg(st.st_mode, 0, 8)
-                         .arg(st.st_size)
-                         .arg(st.st_mtim.tv_sec)
-                         .arg(st.st_mtim.tv_nsec));
-    }
-    lines.sort();
-    return lines;
+            return QStringLiteral(" gone");
+        return QStringLiteral(" mode=%1 size=%2 mtime=%3.%4")
+            .arg(st.st_mode, 0, 8)
+            .arg(st.st_size)
+            .arg(st.st_mtim.tv_sec)
+            .arg(st.st_mtim.tv_nsec);
+    });
 }
 
 QString dosTimeStamp(const QDateTime &modified)
