@@ -294,7 +294,6 @@ TEST_F(Packer, CountsEntriesOnATerminal)
     EXPECT_TRUE(screen.contains("lesson-pack: packed ")) << screen.constData();
 }
 
-#ifdef BUILT_BUNDLES
 // The defaults find the bundles this build laid out.
 TEST_F(Packer, PacksTheSampleLessonWithTheBuiltBundles)
 {
@@ -307,6 +306,5 @@ TEST_F(Packer, PacksTheSampleLessonWithTheBuiltBundles)
     EXPECT_TRUE(names.contains("pagewright_files/quiz.js"));
     EXPECT_TRUE(QFileInfo(bundle("Sample") + "/Contents/MacOS/Unspool").isExecutable());
 }
-#endif
 
 } // namespace
