@@ -4,6 +4,7 @@
 #include "ArchiveEncryptedEntry.h"
 #include "ArchiveEntryName.h"
 #include "ArchiveFileWriter.h"
+#include "ArchiveInputFile.h"
 #include "ArchiveSourceFile.h"
 #include "ArchiveStructureCheck.h"
 #include "ArchiveTime.h"
@@ -150,7 +151,8 @@ LessonArchive::~LessonArchive()
 bool LessonArchive::UnzipOpenFile(const QString &path)
 {
     _unzPath = QFile::encodeName(path);
-    _unzFile = unzOpen(_unzPath.constData());
+    zlib_filefunc64_def input = ArchiveInputFile::functions();
+    _unzFile = unzOpen2_64(_unzPath.constData(), &input);
     if (_unzFile) {
         unz_global_info info{};
         if (unzGetGlobalInfo(_unzFile, &info) == UNZ_OK)

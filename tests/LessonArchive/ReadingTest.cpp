@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -366,7 +367,40 @@ TEST_F(Reading, WhatIsNoArchiveDoesNotOpen)
     EXPECT_FALSE(zip.UnzipOpenFile(path("text.zip")));
     // The usual empty archive is an end record at offset 0, which the library refuses.
     EXPECT_FALSE(zip.UnzipOpenFile(usual));
+    // Neither a folder nor a FIFO is read; the FIFO, with no writer, must not hang.
+    EXPECT_FALSE(zip.UnzipOpenFile(tmp.path()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.zip")).constData(), 0600), 0);
+    EXPECT_FALSE(zip.UnzipOpenFile(path("pipe.zip")));
     EXPECT_EQ(zip.getNumberOfEntries(), 0);
+}
+
+// Big enough that the entries' data and the directory at the far end are read in
+// many pieces, from both ends in turn, with entries stored and deflated.
+TEST_F(Reading, AnArchiveOfManyWindowsComesOutWhole)
+{
+    const QString source = path("source");
+    QRandomGenerator random(7);
+    for (int i = 0; i < 400; ++i) {
+        QByteArray content(static_cast<qsizetype>(random.bounded(20000)), Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
+        if (i % 3 == 0)
+            content = content.toHex(); // compresses
+        ASSERT_TRUE(testfiles::write(source + QStringLiteral("/d%1/f%2.bin").arg(i % 17).arg(i),
+                                     content));
+        if (i == 200) {
+            QByteArray large(3 << 20, Qt::Uninitialized);
+            random.fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
+            ASSERT_TRUE(testfiles::write(source + "/large.bin", large));
+            ASSERT_TRUE(testfiles::write(source + "/large.txt", large.toBase64()));
+        }
+    }
+    const QString archive = path("big.zip");
+    ASSERT_TRUE(runTool("zip", {"-q", "-r", archive, "."}, source).ok);
+    ASSERT_GT(QFileInfo(archive).size(), 8 << 20);
+
+    ASSERT_TRUE(extract(archive)) << delegate.errors.join('|').toStdString();
+    EXPECT_EQ(tree(dest()), tree(source));
+    EXPECT_EQ(delegate.completions, 1);
 }
 
 TEST_F(Reading, AnEmptyArchiveThatOpensFailsToExtract)

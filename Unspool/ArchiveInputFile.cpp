@@ -1,0 +1,203 @@
+#include "ArchiveInputFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr std::size_t kWindowSize = 256 * 1024;
+
+struct Window {
+    std::unique_ptr<char[]> bytes{new char[kWindowSize]};
+    std::uint64_t start = 0;
+    std::size_t fill = 0;
+    std::uint64_t lastUse = 0;
+
+    bool holds(std::uint64_t position) const
+    {
+        return position >= start && position - start < fill;
+    }
+};
+
+struct InputFile {
+    int fd = -1;
+    std::uint64_t position = 0;
+    Window windows[2];
+    std::uint64_t uses = 0;
+    bool failed = false;
+
+    ~InputFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // Up to `size` bytes at `offset`, straight from the file; -1 on an error.
+    ssize_t readAt(char *into, std::size_t size, std::uint64_t offset)
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n =
+                ::pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                failed = true;
+                return -1;
+            }
+            if (n == 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        return static_cast<ssize_t>(done);
+    }
+
+    // The window holding `position`, refilled from there if neither does, or null
+    // at the end of the file or after an error.
+    Window *windowAt(std::uint64_t at)
+    {
+        for (Window &w : windows) {
+            if (w.holds(at)) {
+                w.lastUse = ++uses;
+                return &w;
+            }
+        }
+        Window &w = windows[0].lastUse <= windows[1].lastUse ? windows[0] : windows[1];
+        w.fill = 0;
+        const ssize_t n = readAt(w.bytes.get(), kWindowSize, at);
+        if (n <= 0)
+            return nullptr;
+        w.start = at;
+        w.fill = static_cast<std::size_t>(n);
+        w.lastUse = ++uses;
+        return &w;
+    }
+
+    uLong read(char *into, uLong size)
+    {
+        if (failed)
+            return 0;
+        if (size >= kWindowSize) {
+            const ssize_t n = readAt(into, size, position);
+            if (n <= 0)
+                return 0;
+            position += static_cast<std::uint64_t>(n);
+            return static_cast<uLong>(n);
+        }
+        uLong done = 0;
+        while (done < size) {
+            Window *w = windowAt(position);
+            if (!w)
+                break;
+            const std::size_t offset = static_cast<std::size_t>(position - w->start);
+            const std::size_t piece = std::min<std::size_t>(w->fill - offset, size - done);
+            std::memcpy(into + done, w->bytes.get() + offset, piece);
+            done += static_cast<uLong>(piece);
+            position += piece;
+        }
+        return done;
+    }
+};
+
+InputFile *inputFile(voidpf stream)
+{
+    return static_cast<InputFile *>(stream);
+}
+
+voidpf ZCALLBACK openFile(voidpf, const void *filename, int mode)
+{
+    if (!filename || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+        return nullptr;
+    // O_NONBLOCK: a FIFO at the path must not hang the open; it is refused below.
+    const int fd = ::open(static_cast<const char *>(filename), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto *file = new InputFile;
+    file->fd = fd;
+    return file;
+}
+
+uLong ZCALLBACK readFile(voidpf, voidpf stream, void *buf, uLong size)
+{
+    return inputFile(stream)->read(static_cast<char *>(buf), size);
+}
+
+uLong ZCALLBACK writeFile(voidpf, voidpf, const void *, uLong)
+{
+    return 0; // opened for reading only
+}
+
+ZPOS64_T ZCALLBACK tellFile(voidpf, voidpf stream)
+{
+    return inputFile(stream)->position;
+}
+
+long ZCALLBACK seekFile(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+{
+    InputFile *file = inputFile(stream);
+    std::uint64_t base = 0;
+    switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET:
+        break;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+        base = file->position;
+        break;
+    case ZLIB_FILEFUNC_SEEK_END: {
+        struct stat st {
+        };
+        if (::fstat(file->fd, &st) != 0)
+            return -1;
+        base = static_cast<std::uint64_t>(st.st_size);
+        break;
+    }
+    default:
+        return -1;
+    }
+    if (offset > INT64_MAX - base)
+        return -1;
+    file->position = base + offset;
+    return 0;
+}
+
+int ZCALLBACK closeFile(voidpf, voidpf stream)
+{
+    InputFile *file = inputFile(stream);
+    const int closed = ::close(file->fd);
+    file->fd = -1;
+    delete file;
+    return closed == 0 ? 0 : EOF;
+}
+
+int ZCALLBACK testError(voidpf, voidpf stream)
+{
+    return inputFile(stream)->failed ? 1 : 0;
+}
+
+} // namespace
+
+zlib_filefunc64_def ArchiveInputFile::functions()
+{
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = openFile;
+    functions.zread_file = readFile;
+    functions.zwrite_file = writeFile;
+    functions.ztell64_file = tellFile;
+    functions.zseek64_file = seekFile;
+    functions.zclose_file = closeFile;
+    functions.zerror_file = testError;
+    functions.opaque = nullptr;
+    return functions;
+}
