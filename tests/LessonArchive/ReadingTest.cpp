@@ -385,8 +385,8 @@ TEST_F(Reading, AnArchiveOfManyWindowsComesOutWhole)
         random.fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
         if (i % 3 == 0)
             content = content.toHex(); // compresses
-        ASSERT_TRUE(testfiles::write(source + QStringLiteral("/d%1/f%2.bin").arg(i % 17).arg(i),
-                                     content));
+        ASSERT_TRUE(
+            testfiles::write(source + QStringLiteral("/d%1/f%2.bin").arg(i % 17).arg(i), content));
         if (i == 200) {
             QByteArray large(3 << 20, Qt::Uninitialized);
             random.fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
