@@ -3,9 +3,12 @@
 // bar) side by side with `unzip -q -o` and `bsdtar -xf`, and measures the cost of
 // one hand-over on its own.
 //   bench_extract WORK_FOLDER REPETITIONS WARMUPS SHAPE=ARCHIVE...
-// Every run extracts into a new folder under WORK_FOLDER; finished trees are
-// moved aside and deleted only after all timed runs, since on some file systems
-// extracting right after a large delete is much slower (freed inodes are skipped).
+// Every run extracts into a new folder under WORK_FOLDER. On a disk, finished
+// trees are moved aside and deleted only after all timed runs, since on some file
+// systems extracting right after a large delete is much slower (freed inodes are
+// skipped). On tmpfs they are deleted at once: kept, they would push every later
+// run onto memory the machine has never touched, which in a virtual machine costs
+// the host's page faults, seconds that belong to no extractor.
 #include "BenchServices.h"
 #include "MainMenuViewController.h"
 #include "QtMainThread.h"
@@ -20,7 +23,9 @@
 #include <chrono>
 #include <cstdio>
 #include <ftw.h>
+#include <linux/magic.h>
 #include <spawn.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -37,6 +42,16 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+int removeItem(const char *path, const struct stat *, int, FTW *)
+{
+    return ::remove(path) == 0 ? 0 : 1;
+}
+
+void removeTree(const QString &folder)
+{
+    ::nftw(QFile::encodeName(folder).constData(), removeItem, 16, FTW_DEPTH | FTW_PHYS);
+}
+
 struct Bench {
     QString work;
     int runs = 0;
@@ -47,9 +62,14 @@ struct Bench {
     {
         return temporary.folder + "Brindle_Lessons/" + name;
     }
+    bool onTmpfs = false;
+
     void putAside(const QString &name) const
     {
-        QDir().rename(lessonFolder(name), work + "/trash/" + name);
+        if (onTmpfs)
+            removeTree(lessonFolder(name));
+        else
+            QDir().rename(lessonFolder(name), work + "/trash/" + name);
     }
 };
 
@@ -140,11 +160,6 @@ Stats statsOf(std::vector<double> v)
     return {median, v.front(), v.back()};
 }
 
-int removeItem(const char *path, const struct stat *, int, FTW *)
-{
-    return ::remove(path) == 0 ? 0 : 1;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -160,6 +175,9 @@ int main(int argc, char **argv)
     b.work = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     b.temporary.folder = b.work + "/tmp/";
     QDir().mkpath(b.work + "/trash");
+    struct statfs fs {
+    };
+    b.onTmpfs = ::statfs(argv[1], &fs) == 0 && fs.f_type == TMPFS_MAGIC;
     const int repetitions = std::atoi(argv[2]);
     const int warmups = std::atoi(argv[3]);
 
@@ -197,7 +215,7 @@ int main(int argc, char **argv)
             v.push_back(handOverMicroseconds(5000));
         return statsOf(v).median;
     }());
-    ::nftw(QFile::encodeName(b.work + "/trash").constData(), removeItem, 16, FTW_DEPTH | FTW_PHYS);
-    ::nftw(QFile::encodeName(b.work + "/tmp").constData(), removeItem, 16, FTW_DEPTH | FTW_PHYS);
+    removeTree(b.work + "/trash");
+    removeTree(b.work + "/tmp");
     return 0;
 }
