@@ -8,8 +8,9 @@
 namespace
 {
 
-// Large enough that a big file goes out in few writes, small enough not to matter.
-constexpr std::size_t kBufferSize = 1 << 20;
+// Large enough that a big file goes out in few writes, small enough not to matter
+// twice over.
+constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
 // O_NONBLOCK keeps a planted FIFO from blocking the open; it means nothing for the
 // regular files that are accepted.
@@ -42,11 +43,23 @@ int openRegularFile(int folderFd, const char *name, int extraFlags)
 
 } // namespace
 
-ArchiveFileWriter::ArchiveFileWriter() : _buffer(new char[kBufferSize]) {}
+ArchiveFileWriter::ArchiveFileWriter()
+    : _buffers{std::unique_ptr<char[]>(new char[kBufferSize]),
+               std::unique_ptr<char[]>(new char[kBufferSize])}
+{
+}
 
 ArchiveFileWriter::~ArchiveFileWriter()
 {
     closeQuietly();
+    if (_background.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(_mutex);
+            _stopping = true;
+        }
+        _changed.notify_all();
+        _background.join();
+    }
 }
 
 bool ArchiveFileWriter::open(int folderFd, const QByteArray &name)
@@ -61,11 +74,11 @@ bool ArchiveFileWriter::open(int folderFd, const QByteArray &name)
 
 char *ArchiveFileWriter::space(std::size_t size)
 {
-    if (_failed || _fd < 0)
+    if (_fd < 0 || _failed)
         return nullptr;
-    if (kBufferSize - _fill < size && !flush())
+    if (kBufferSize - _fill < size && !handOff())
         return nullptr;
-    return _buffer.get() + _fill;
+    return _buffers[_current].get() + _fill;
 }
 
 void ArchiveFileWriter::commit(std::size_t size)
@@ -74,29 +87,75 @@ void ArchiveFileWriter::commit(std::size_t size)
     _total += size;
 }
 
-bool ArchiveFileWriter::flush()
+bool ArchiveFileWriter::writeAll(const char *bytes, std::size_t size)
 {
     std::size_t done = 0;
-    while (done < _fill) {
-        const ssize_t n = ::write(_fd, _buffer.get() + done, _fill - done);
+    while (done < size) {
+        const ssize_t n = ::write(_fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            _failed = true;
+        if (n <= 0)
             return false;
-        }
         done += static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+// Gives the full buffer to the background thread, once the one before it is
+// written, and goes on filling the other.
+bool ArchiveFileWriter::handOff()
+{
+    if (!_background.joinable())
+        _background = std::thread(&ArchiveFileWriter::backgroundLoop, this);
+    {
+        std::unique_lock<std::mutex> lock(_mutex);
+        _changed.wait(lock, [this] { return !_pending; });
+        if (_failed)
+            return false;
+        _pending = _buffers[_current].get();
+        _pendingSize = _fill;
+    }
+    _changed.notify_all();
+    _current = 1 - _current;
     _fill = 0;
     return true;
+}
+
+void ArchiveFileWriter::waitForBackground()
+{
+    if (!_background.joinable())
+        return;
+    std::unique_lock<std::mutex> lock(_mutex);
+    _changed.wait(lock, [this] { return !_pending; });
+}
+
+void ArchiveFileWriter::backgroundLoop()
+{
+    std::unique_lock<std::mutex> lock(_mutex);
+    for (;;) {
+        _changed.wait(lock, [this] { return _pending || _stopping; });
+        if (_stopping)
+            return;
+        const char *bytes = _pending;
+        const std::size_t size = _pendingSize;
+        lock.unlock();
+        const bool written = writeAll(bytes, size);
+        lock.lock();
+        if (!written)
+            _failed = true;
+        _pending = nullptr;
+        _changed.notify_all();
+    }
 }
 
 bool ArchiveFileWriter::finish(time_t modified, bool openToEveryone)
 {
     if (_fd < 0)
         return false;
-    if (!_failed)
-        flush();
+    waitForBackground();
+    if (!_failed && !writeAll(_buffers[_current].get(), _fill))
+        _failed = true;
+    _fill = 0;
     if (openToEveryone)
         ::fchmod(_fd, 0777);
     const struct timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
@@ -108,6 +167,7 @@ bool ArchiveFileWriter::finish(time_t modified, bool openToEveryone)
 
 void ArchiveFileWriter::closeQuietly()
 {
+    waitForBackground();
     if (_fd >= 0)
         ::close(_fd);
     _fd = -1;

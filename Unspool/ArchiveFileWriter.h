@@ -2,12 +2,19 @@
 
 #include <QByteArray>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <ctime>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 // Writes one extracted file after another through a large buffer, so a file costs
-// few system calls however small the pieces the archive hands out. A failure is
+// few system calls however small the pieces the archive hands out. A file larger
+// than the buffer is written by a thread of the writer's own while the next buffer
+// fills, so inflating and copying into the file system overlap on two cores; a
+// smaller file is written at finish() by the caller's thread alone. A failure is
 // sticky: once a write fails, nothing more is written and finish() says so.
 class ArchiveFileWriter
 {
@@ -37,12 +44,24 @@ class ArchiveFileWriter
     static constexpr std::size_t kChunk = 4096;
 
   private:
-    bool flush();
+    bool writeAll(const char *bytes, std::size_t size);
+    bool handOff();
+    void waitForBackground();
+    void backgroundLoop();
     void closeQuietly();
 
-    std::unique_ptr<char[]> _buffer;
+    std::unique_ptr<char[]> _buffers[2];
+    int _current = 0; // the buffer being filled
     std::size_t _fill = 0;
     unsigned long long _total = 0;
     int _fd = -1;
-    bool _failed = false;
+    std::atomic<bool> _failed{false}; // also set by the background thread
+
+    // The background write: one buffer at a time, handed over under the mutex.
+    std::thread _background;
+    std::mutex _mutex;
+    std::condition_variable _changed;
+    const char *_pending = nullptr;
+    std::size_t _pendingSize = 0;
+    bool _stopping = false;
 };

@@ -9,7 +9,7 @@ const char kScript[] = R"(import random, sys, zipfile
 plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
          b'<key>CFBundleExecutable</key><string>Wayfarer</string></dict></plist>\n')
 launcher = b'#!/bin/sh\n[ -n "$HOSTILE_MARKER" ] && echo started > "$HOSTILE_MARKER"\n'
-noise = random.Random(7).randbytes(300 * 1024)
+noise = random.Random(7).randbytes(3 * 1024 * 1024 + 12345)
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("Wayfarer.app/Contents/Info.plist", plist)
     z.writestr("Wayfarer.app/Contents/MacOS/Wayfarer", launcher)

@@ -19,6 +19,7 @@ struct Fault {
     const char *name;
     long long fileSizeLimit; // -1: none
     long long writeBudget;   // bytes before writes fail; -1: no failure
+    long long eioAt;         // file offset whose one write fails; -1: none
     bool failClose;
     bool destinationUnderAFile;
 };
@@ -29,17 +30,24 @@ std::ostream &operator<<(std::ostream &out, const Fault &f)
 }
 
 const Fault kFaults[] = {
-    {"file_size_limit_0", 0, -1, false, false},
-    {"file_size_limit_1", 1, -1, false, false},
-    {"file_size_limit_4095", 4095, -1, false, false},
-    {"file_size_limit_4096", 4096, -1, false, false},
-    {"file_size_limit_64KiB", 65536, -1, false, false},
-    {"destination_under_a_file", -1, -1, false, true},
-    {"write_fails_at_once", -1, 0, false, false},
-    {"write_fails_after_1_byte", -1, 1, false, false},
-    {"write_fails_after_4096_bytes", -1, 4096, false, false},
-    {"write_fails_after_100000_bytes", -1, 100000, false, false},
-    {"close_fails", -1, -1, true, false},
+    {"file_size_limit_0", 0, -1, -1, false, false},
+    {"file_size_limit_1", 1, -1, -1, false, false},
+    {"file_size_limit_4095", 4095, -1, -1, false, false},
+    {"file_size_limit_4096", 4096, -1, -1, false, false},
+    {"file_size_limit_64KiB", 65536, -1, -1, false, false},
+    {"file_size_limit_1MiB", 1 << 20, -1, -1, false, false},
+    {"file_size_limit_2_5MiB", 5 << 19, -1, -1, false, false},
+    {"destination_under_a_file", -1, -1, -1, false, true},
+    {"write_fails_at_once", -1, 0, -1, false, false},
+    {"write_fails_after_1_byte", -1, 1, -1, false, false},
+    {"write_fails_after_4096_bytes", -1, 4096, -1, false, false},
+    {"write_fails_after_100000_bytes", -1, 100000, -1, false, false},
+    {"write_fails_after_1_5MiB", -1, 3 << 19, -1, false, false},
+    {"write_fails_after_3MiB", -1, 3 << 20, -1, false, false},
+    {"close_fails", -1, -1, -1, true, false},
+    {"one_write_fails_at_1MiB", -1, -1, 1 << 20, false, false},
+    {"one_write_fails_at_2MiB", -1, -1, 2 << 20, false, false},
+    {"one_write_fails_at_3MiB", -1, -1, 3 << 20, false, false},
 };
 
 // The shim goes first; a sanitizer build's runtime would otherwise refuse to start
@@ -70,6 +78,8 @@ class FaultSweep : public ::testing::TestWithParam<Fault>
         if (fault.writeBudget >= 0)
             s.environment =
                 preloadWith({{"FAULT_WRITE_AFTER", QByteArray::number(fault.writeBudget)}});
+        if (fault.eioAt >= 0)
+            s.environment = preloadWith({{"FAULT_EIO_AT", QByteArray::number(fault.eioAt)}});
         if (fault.failClose)
             s.environment = preloadWith({{"FAULT_CLOSE", "1"}});
         return s;
@@ -128,6 +138,9 @@ TEST(FaultShim, FailsWritesOnlyPastItsBudget)
     const ProbeResult none =
         runProbe({archive, folder.path() + "/b", preloadWith({{"FAULT_WRITE_AFTER", "0"}}), -1});
     EXPECT_FALSE(none.result);
+    const ProbeResult eioPastEveryFile =
+        runProbe({archive, folder.path() + "/c", preloadWith({{"FAULT_EIO_AT", "100000000"}}), -1});
+    EXPECT_TRUE(eioPastEveryFile.result);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 /* Preloaded into extract_probe by the fault sweep: makes writes to regular files
- * fail once FAULT_WRITE_AFTER bytes have gone out (ENOSPC, as a full disk does),
- * and, with FAULT_CLOSE set, makes closing a regular file opened for writing
+ * fail once FAULT_WRITE_AFTER bytes have gone out (ENOSPC, as a full disk does);
+ * with FAULT_EIO_AT, makes the one write that starts at that offset of a file fail
+ * with EIO while every other write goes through (a passing device error); and,
+ * with FAULT_CLOSE set, makes closing a regular file opened for writing
  * report EIO after it really closed it (as a network file system may). Pipes and
  * terminals are left alone, so the probe can still report. */
 #define _GNU_SOURCE
@@ -14,14 +16,19 @@
 static long long sBudget = -1;
 static long long sWritten;
 static int sFailClose;
+static long long sEioAt = -1;
+static int sEioDone;
 
 __attribute__((constructor)) static void readSettings(void)
 {
     const char *after = getenv("FAULT_WRITE_AFTER");
     const char *close = getenv("FAULT_CLOSE");
+    const char *eioAt = getenv("FAULT_EIO_AT");
     if (after)
         sBudget = atoll(after);
     sFailClose = close && *close == '1';
+    if (eioAt)
+        sEioAt = atoll(eioAt);
 }
 
 static int isWritableFile(int fd)
@@ -38,6 +45,12 @@ ssize_t write(int fd, const void *buffer, size_t size)
     static ssize_t (*real)(int, const void *, size_t);
     if (!real)
         *(void **)&real = dlsym(RTLD_NEXT, "write"); /* the POSIX way past -Wpedantic */
+    if (sEioAt >= 0 && !__atomic_load_n(&sEioDone, __ATOMIC_SEQ_CST) && isWritableFile(fd) &&
+        lseek(fd, 0, SEEK_CUR) == sEioAt) {
+        __atomic_store_n(&sEioDone, 1, __ATOMIC_SEQ_CST);
+        errno = EIO;
+        return -1;
+    }
     if (sBudget >= 0 && isWritableFile(fd)) {
         if (sWritten >= sBudget) {
             errno = ENOSPC;
