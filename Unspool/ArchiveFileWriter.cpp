@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 namespace
 {
 
@@ -67,17 +69,20 @@ bool ArchiveFileWriter::open(int folderFd, const QByteArray &name)
     closeQuietly();
     _fill = 0;
     _total = 0;
+    _crc = 0;
     _failed = false;
     _fd = openRegularFile(folderFd, name.constData(), 0);
     return _fd >= 0;
 }
 
-char *ArchiveFileWriter::space(std::size_t size)
+char *ArchiveFileWriter::space(std::size_t &room)
 {
+    room = 0;
     if (_fd < 0 || _failed)
         return nullptr;
-    if (kBufferSize - _fill < size && !handOff())
+    if (kBufferSize - _fill < kChunk && !handOff())
         return nullptr;
+    room = kBufferSize - _fill;
     return _buffers[_current].get() + _fill;
 }
 
@@ -89,6 +94,8 @@ void ArchiveFileWriter::commit(std::size_t size)
 
 bool ArchiveFileWriter::writeAll(const char *bytes, std::size_t size)
 {
+    _crc = static_cast<std::uint32_t>(
+        crc32_z(_crc, reinterpret_cast<const Bytef *>(bytes), static_cast<z_size_t>(size)));
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(_fd, bytes + done, size - done);

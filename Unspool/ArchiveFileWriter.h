@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -29,13 +30,16 @@ class ArchiveFileWriter
     // with other hard links is replaced by a new one, not written through).
     bool open(int folderFd, const QByteArray &name);
 
-    // Room for `size` bytes (at most kChunk) at the end of the buffer, or null after
-    // a failure. commit() tells how many of them were filled.
-    char *space(std::size_t size);
+    // The free end of the buffer, at least kChunk bytes (`room` tells how many), or
+    // null after a failure. commit() tells how many of them were filled.
+    char *space(std::size_t &room);
     void commit(std::size_t size);
 
     // Bytes handed over for the current file so far.
     unsigned long long total() const { return _total; }
+
+    // The CRC-32 of the current file's content, once finish() has written it all.
+    std::uint32_t crc() const { return _crc; }
 
     // Writes what is left, sets the modification time, gives the file mode 0777
     // when asked, and closes it. False when any write or the close failed.
@@ -44,7 +48,7 @@ class ArchiveFileWriter
     static constexpr std::size_t kChunk = 4096;
 
   private:
-    bool writeAll(const char *bytes, std::size_t size);
+    bool writeAll(const char *bytes, std::size_t size); // also sums the CRC
     bool handOff();
     void waitForBackground();
     void backgroundLoop();
@@ -54,6 +58,7 @@ class ArchiveFileWriter
     int _current = 0; // the buffer being filled
     std::size_t _fill = 0;
     unsigned long long _total = 0;
+    std::uint32_t _crc = 0; // summed by whichever thread writes, one after the other
     int _fd = -1;
     std::atomic<bool> _failed{false}; // also set by the background thread
 

@@ -26,14 +26,16 @@ struct Window {
     }
 };
 
-struct InputFile {
+} // namespace
+
+struct ArchiveInputFile::File {
     int fd = -1;
     std::uint64_t position = 0;
     Window windows[2];
     std::uint64_t uses = 0;
     bool failed = false;
 
-    ~InputFile()
+    ~File()
     {
         if (fd >= 0)
             ::close(fd);
@@ -80,6 +82,19 @@ struct InputFile {
         return &w;
     }
 
+    const char *view(std::uint64_t at, std::size_t want, std::size_t &got)
+    {
+        got = 0;
+        if (failed)
+            return nullptr;
+        Window *w = windowAt(at);
+        if (!w) // the end of the file, or an error
+            return failed ? nullptr : windows[0].bytes.get();
+        const std::size_t offset = static_cast<std::size_t>(at - w->start);
+        got = std::min<std::size_t>(w->fill - offset, want);
+        return w->bytes.get() + offset;
+    }
+
     uLong read(char *into, uLong size)
     {
         if (failed)
@@ -106,12 +121,17 @@ struct InputFile {
     }
 };
 
-InputFile *inputFile(voidpf stream)
+namespace
 {
-    return static_cast<InputFile *>(stream);
+
+ArchiveInputFile::File *inputFile(voidpf stream)
+{
+    return static_cast<ArchiveInputFile::File *>(stream);
 }
 
-voidpf ZCALLBACK openFile(voidpf, const void *filename, int mode)
+} // namespace
+
+voidpf ZCALLBACK ArchiveInputFile::openFile(voidpf opaque, const void *filename, int mode)
 {
     if (!filename || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
         return nullptr;
@@ -125,10 +145,14 @@ voidpf ZCALLBACK openFile(voidpf, const void *filename, int mode)
         ::close(fd);
         return nullptr;
     }
-    auto *file = new InputFile;
+    auto *file = new File;
     file->fd = fd;
+    static_cast<ArchiveInputFile *>(opaque)->_open = file;
     return file;
 }
+
+namespace
+{
 
 uLong ZCALLBACK readFile(voidpf, voidpf stream, void *buf, uLong size)
 {
@@ -147,7 +171,7 @@ ZPOS64_T ZCALLBACK tellFile(voidpf, voidpf stream)
 
 long ZCALLBACK seekFile(voidpf, voidpf stream, ZPOS64_T offset, int origin)
 {
-    InputFile *file = inputFile(stream);
+    ArchiveInputFile::File *file = inputFile(stream);
     std::uint64_t base = 0;
     switch (origin) {
     case ZLIB_FILEFUNC_SEEK_SET:
@@ -172,21 +196,32 @@ long ZCALLBACK seekFile(voidpf, voidpf stream, ZPOS64_T offset, int origin)
     return 0;
 }
 
-int ZCALLBACK closeFile(voidpf, voidpf stream)
-{
-    InputFile *file = inputFile(stream);
-    const int closed = ::close(file->fd);
-    file->fd = -1;
-    delete file;
-    return closed == 0 ? 0 : EOF;
-}
-
 int ZCALLBACK testError(voidpf, voidpf stream)
 {
     return inputFile(stream)->failed ? 1 : 0;
 }
 
 } // namespace
+
+int ZCALLBACK ArchiveInputFile::closeFile(voidpf opaque, voidpf stream)
+{
+    File *file = inputFile(stream);
+    auto *owner = static_cast<ArchiveInputFile *>(opaque);
+    if (owner->_open == file)
+        owner->_open = nullptr;
+    const int closed = ::close(file->fd);
+    file->fd = -1;
+    delete file;
+    return closed == 0 ? 0 : EOF;
+}
+
+ArchiveInputFile::~ArchiveInputFile() = default;
+
+const char *ArchiveInputFile::view(std::uint64_t offset, std::size_t want, std::size_t &got)
+{
+    got = 0;
+    return _open ? _open->view(offset, want, got) : nullptr;
+}
 
 zlib_filefunc64_def ArchiveInputFile::functions()
 {
@@ -198,6 +233,6 @@ zlib_filefunc64_def ArchiveInputFile::functions()
     functions.zseek64_file = seekFile;
     functions.zclose_file = closeFile;
     functions.zerror_file = testError;
-    functions.opaque = nullptr;
+    functions.opaque = this;
     return functions;
 }

@@ -2,18 +2,41 @@
 
 #include <ioapi.h>
 
-// How minizip reads the archive file: through two windows of our own instead of
-// stdio. minizip seeks before every read it makes, and reads an entry's data 16 KiB
-// at a time while it walks the central directory in small pieces at the archive's
-// far end; through stdio each of those reads cost a seek and two system calls, more
-// than the inflating of a large lesson. One window follows the entries' data, the
-// other the directory, so the two walks do not evict each other.
+#include <cstddef>
+#include <cstdint>
+
+// How the archive file is read, by minizip and by the extraction: through two
+// windows of our own instead of stdio. minizip seeks before every read it makes
+// and walks the central directory in small pieces at the archive's far end; through
+// stdio each of those reads cost a seek and two system calls. One window follows
+// the entries' data, the other the directory, so the two walks do not evict each
+// other.
 //
-// Only regular files open; a read error is sticky and reported through the
-// library's own error test.
-namespace ArchiveInputFile
+// minizip opens the file through functions(); the extraction then reads entry data
+// from the same open file with view(), without a copy. Only regular files open; a
+// read error is sticky and reported through the library's own error test.
+class ArchiveInputFile
 {
+  public:
+    ArchiveInputFile() = default;
+    ~ArchiveInputFile();
+    ArchiveInputFile(const ArchiveInputFile &) = delete;
+    ArchiveInputFile &operator=(const ArchiveInputFile &) = delete;
 
-zlib_filefunc64_def functions();
+    // For unzOpen2_64; the functions refer to this object, which must outlive the
+    // unzFile opened with them.
+    zlib_filefunc64_def functions();
 
-} // namespace ArchiveInputFile
+    // Up to `want` bytes of the file minizip has open, from `offset`, inside one of
+    // the windows and valid until the next read of any kind. `got` is 0 at the end
+    // of the file. Null after a read error or when no file is open.
+    const char *view(std::uint64_t offset, std::size_t want, std::size_t &got);
+
+    struct File; // one open file and its windows
+
+  private:
+    static voidpf ZCALLBACK openFile(voidpf opaque, const void *filename, int mode);
+    static int ZCALLBACK closeFile(voidpf opaque, voidpf stream);
+
+    File *_open = nullptr;
+};

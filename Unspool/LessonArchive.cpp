@@ -1,8 +1,8 @@
 #include "LessonArchive.h"
 
 #include "ArchiveDestination.h"
-#include "ArchiveEncryptedEntry.h"
 #include "ArchiveEntryName.h"
+#include "ArchiveEntryStream.h"
 #include "ArchiveFileWriter.h"
 #include "ArchiveInputFile.h"
 #include "ArchiveSourceFile.h"
@@ -47,34 +47,18 @@ bool holdsSomething(int folderFd, const QByteArray &name)
     return ::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// The entry open in the library; closed on every way out unless closed explicitly,
-// whose result carries the library's CRC check.
+// The entry open in the library, raw: the library checks its local record and
+// finds its data, which the extraction then reads itself. Closed on every way out.
 class OpenEntry
 {
   public:
     explicit OpenEntry(unzFile file) : _file(file) {}
-    ~OpenEntry()
-    {
-        if (_open)
-            unzCloseCurrentFile(_file);
-    }
+    ~OpenEntry() { unzCloseCurrentFile(_file); }
     OpenEntry(const OpenEntry &) = delete;
     OpenEntry &operator=(const OpenEntry &) = delete;
-    int close()
-    {
-        _open = false;
-        return unzCloseCurrentFile(_file);
-    }
-    bool reopenRaw()
-    {
-        close();
-        _open = unzOpenCurrentFile2(_file, nullptr, nullptr, 1) == UNZ_OK;
-        return _open;
-    }
 
   private:
     unzFile _file;
-    bool _open = true;
 };
 
 // Names beyond ASCII are flagged as UTF-8, so other tools read them as they were given.
@@ -124,20 +108,20 @@ bool addEncryptedEntry(zipFile archive, const QByteArray &name, const zip_filein
 } // namespace
 
 struct LessonArchive::Extraction {
-    Extraction(const QString &destinationPath, bool overWrite)
-        : destination(QFile::encodeName(destinationPath)), overWrite(overWrite)
+    Extraction(const QString &destinationPath, bool overWrite, ArchiveInputFile &input)
+        : destination(QFile::encodeName(destinationPath)), stream(input), overWrite(overWrite)
     {
     }
     ArchiveDestination destination;
     ArchiveFileWriter file;
+    ArchiveEntryStream stream;
     ArchiveTime::LocalTimeConverter clock;
     unz_file_info info{};
     ArchiveEntryName name;
-    std::unique_ptr<ArchiveEncryptedEntry> encrypted; // the current entry, when encrypted
     bool overWrite;
 };
 
-LessonArchive::LessonArchive() = default;
+LessonArchive::LessonArchive() : _input(std::make_unique<ArchiveInputFile>()) {}
 
 LessonArchive::~LessonArchive()
 {
@@ -151,7 +135,7 @@ LessonArchive::~LessonArchive()
 bool LessonArchive::UnzipOpenFile(const QString &path)
 {
     _unzPath = QFile::encodeName(path);
-    zlib_filefunc64_def input = ArchiveInputFile::functions();
+    zlib_filefunc64_def input = _input->functions();
     _unzFile = unzOpen2_64(_unzPath.constData(), &input);
     if (_unzFile) {
         unz_global_info info{};
@@ -185,7 +169,7 @@ bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
     if (unzGoToFirstFile(_unzFile) != UNZ_OK)
         OutputErrorMessage(QStringLiteral("Failed"));
 
-    Extraction run(destination, overWrite);
+    Extraction run(destination, overWrite, *_input);
     const int total = _numberOfEntries;
     int done = 0;
     do {
@@ -203,7 +187,7 @@ bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
 
 LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
 {
-    if (unzOpenCurrentFile(_unzFile) != UNZ_OK) {
+    if (unzOpenCurrentFile2(_unzFile, nullptr, nullptr, 1) != UNZ_OK) {
         OutputErrorMessage(QStringLiteral("Error occurs"));
         return EntryOutcome::Failed;
     }
@@ -213,18 +197,19 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
         return EntryOutcome::Failed;
     }
 
-    run.encrypted.reset();
-    if (run.info.flag & 1) {
-        // The minizip this system links has no decryption of its own: the entry is
-        // read raw and decrypted on the way out.
-        const QByteArray password = _passwordBytes();
-        if (password.isEmpty() || !entry.reopenRaw()) {
-            OutputErrorMessage(QStringLiteral("Error occurs"));
-            return EntryOutcome::Failed;
-        }
-        run.encrypted = std::make_unique<ArchiveEncryptedEntry>(
-            _unzFile, password, run.info.compression_method, run.info.uncompressed_size,
-            static_cast<std::uint32_t>(run.info.crc));
+    // The data is read past the library: it inflates at most the 4096 bytes it is
+    // asked for per call, and copies raw data a byte at a time. The minizip this
+    // system links has no decryption of its own either.
+    ArchiveEntryStream::Entry data;
+    data.offset = unzGetCurrentFileZStreamPos64(_unzFile);
+    data.storedSize = run.info.compressed_size;
+    data.declaredSize = run.info.uncompressed_size;
+    data.method = run.info.compression_method;
+    if (run.info.flag & 1)
+        data.password = _passwordBytes();
+    if ((run.info.flag & 1 && data.password.isEmpty()) || !run.stream.start(data)) {
+        OutputErrorMessage(QStringLiteral("Error occurs"));
+        return EntryOutcome::Failed;
     }
     if (run.name.leadsOutside) {
         OutputErrorMessage(QString::fromLatin1(kEntryOutside));
@@ -236,8 +221,7 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     const EntryOutcome outcome = _extractFileEntry(run);
     if (outcome != EntryOutcome::Extracted)
         return outcome;
-    const bool crcMatches = !run.encrypted || run.encrypted->crcMatches();
-    if (entry.close() != UNZ_OK || !crcMatches) {
+    if (run.file.crc() != run.info.crc) {
         OutputErrorMessage(QString::fromLatin1(kCrcFailed));
         return EntryOutcome::Failed;
     }
@@ -283,8 +267,8 @@ LessonArchive::EntryOutcome LessonArchive::_extractFileEntry(Extraction &run)
     return _copyCurrentEntry(run, folderFd);
 }
 
-// Streams the entry into its file. Each read asks the library for at most 4096
-// bytes; the pieces gather in the writer's buffer and reach the disk in big writes.
+// Streams the entry into its file. The stored bytes are read 4096 at a time and
+// inflate straight into the writer's buffer, which reaches the disk in big writes.
 LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, int folderFd)
 {
     const QList<QByteArray> &components = run.name.components;
@@ -292,10 +276,9 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
         return _failWriting();
 
     bool readFailed = false;
-    while (char *space = run.file.space(ArchiveFileWriter::kChunk)) {
-        const int n = run.encrypted
-                          ? run.encrypted->read(space, ArchiveFileWriter::kChunk)
-                          : unzReadCurrentFile(_unzFile, space, ArchiveFileWriter::kChunk);
+    std::size_t room = 0;
+    while (char *space = run.file.space(room)) {
+        const long n = run.stream.read(space, room);
         if (n <= 0) {
             readFailed = n < 0;
             break;

@@ -6,6 +6,10 @@
 #include <QDateTime>
 #include <QString>
 
+#include <memory>
+
+class ArchiveInputFile;
+
 // A lesson's ZIP archive: open one and extract all of it into a folder, or create
 // one from files on disk. One archive open for reading and one for writing at a
 // time; both share the password. Not for use from two threads at once.
@@ -55,6 +59,8 @@ class LessonArchive
     void _reportProgress(int done, int total);
     QByteArray _passwordBytes() const;
 
+    // How the open archive is read, by minizip and by the extraction alike.
+    std::unique_ptr<ArchiveInputFile> _input;
     void *_zipFile = nullptr;
     void *_unzFile = nullptr;
     QString _password;

@@ -4,8 +4,9 @@
 
 // What a LessonArchive tells whoever extracts with it. Every message is optional:
 // a delegate says which ones it takes, and the archive sends only those.
-class LessonArchiveDelegate {
-public:
+class LessonArchiveDelegate
+{
+  public:
     enum class Message { ErrorMessage, OverWriteOperation, ExtractionProgress, ExtractionComplete };
 
     virtual ~LessonArchiveDelegate() = default;

@@ -1,6 +1,6 @@
 /* Preloaded into extract_probe by the fault sweep: makes writes to regular files
  * fail once FAULT_WRITE_AFTER bytes have gone out (ENOSPC, as a full disk does);
- * with FAULT_EIO_AT, makes the one write that starts at that offset of a file fail
+ * with FAULT_EIO_AT, makes the one write that covers that offset of a file fail
  * with EIO while every other write goes through (a passing device error); and,
  * with FAULT_CLOSE set, makes closing a regular file opened for writing
  * report EIO after it really closed it (as a network file system may). Pipes and
@@ -45,11 +45,13 @@ ssize_t write(int fd, const void *buffer, size_t size)
     static ssize_t (*real)(int, const void *, size_t);
     if (!real)
         *(void **)&real = dlsym(RTLD_NEXT, "write"); /* the POSIX way past -Wpedantic */
-    if (sEioAt >= 0 && !__atomic_load_n(&sEioDone, __ATOMIC_SEQ_CST) && isWritableFile(fd) &&
-        lseek(fd, 0, SEEK_CUR) == sEioAt) {
-        __atomic_store_n(&sEioDone, 1, __ATOMIC_SEQ_CST);
-        errno = EIO;
-        return -1;
+    if (sEioAt >= 0 && !__atomic_load_n(&sEioDone, __ATOMIC_SEQ_CST) && isWritableFile(fd)) {
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        if (at <= sEioAt && sEioAt < at + (off_t)size) {
+            __atomic_store_n(&sEioDone, 1, __ATOMIC_SEQ_CST);
+            errno = EIO;
+            return -1;
+        }
     }
     if (sBudget >= 0 && isWritableFile(fd)) {
         if (sWritten >= sBudget) {

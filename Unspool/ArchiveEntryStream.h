@@ -1,0 +1,64 @@
+#pragma once
+
+#include "ArchiveCipher.h"
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class ArchiveInputFile;
+
+// An entry's content, from its stored bytes in the archive file: they are taken
+// 4096 at a time, decrypted when the entry is encrypted, and inflated (or, when
+// stored, copied) straight into the caller's buffer, as much as it has room for.
+// The content stops at the declared size, at the end of the deflate stream, or
+// where the stored bytes run out, whichever comes first. One stream serves entry
+// after entry, so the inflater is made once.
+class ArchiveEntryStream
+{
+  public:
+    explicit ArchiveEntryStream(ArchiveInputFile &input);
+    ~ArchiveEntryStream();
+    ArchiveEntryStream(const ArchiveEntryStream &) = delete;
+    ArchiveEntryStream &operator=(const ArchiveEntryStream &) = delete;
+
+    struct Entry {
+        std::uint64_t offset = 0;     // of the stored bytes (an encryption header first)
+        std::uint64_t storedSize = 0; // as the directory gives it
+        std::uint64_t declaredSize = 0;
+        unsigned long method = 0; // stored (0) or deflated (8)
+        QByteArray password;      // empty: not encrypted
+    };
+
+    // Starts reading `entry`; false when its method is neither stored nor deflate.
+    bool start(const Entry &entry);
+
+    // Up to `size` bytes of content placed in `out`; 0 at the end, negative when
+    // the data is damaged or the archive cannot be read.
+    long read(char *out, std::size_t size);
+
+    static constexpr std::size_t kPiece = 4096;
+
+  private:
+    bool refill();
+    long produce(char *out, std::size_t size);
+
+    struct Inflater;
+    ArchiveInputFile &_input;
+    std::unique_ptr<Inflater> _inflater;
+    bool _deflated = false;
+    std::optional<ArchiveCipher> _cipher;
+    char _decrypted[kPiece];
+
+    std::uint64_t _position = 0;   // of the next stored byte in the file
+    std::uint64_t _storedLeft = 0; // stored bytes not yet taken
+    std::uint64_t _contentLeft = 0;
+    std::size_t _headerLeft = 0;
+    const char *_next = nullptr;
+    std::size_t _available = 0;
+    bool _streamEnded = false;
+    bool _damaged = false;
+};
