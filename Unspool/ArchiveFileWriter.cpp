@@ -45,11 +45,9 @@ int openRegularFile(int folderFd, const char *name, int extraFlags)
 
 } // namespace
 
-ArchiveFileWriter::ArchiveFileWriter()
-    : _buffers{std::unique_ptr<char[]>(new char[kBufferSize]),
-               std::unique_ptr<char[]>(new char[kBufferSize])}
-{
-}
+// The second buffer comes with the first hand-off, so a lesson of small files
+// never pays for it.
+ArchiveFileWriter::ArchiveFileWriter() : _buffers{std::unique_ptr<char[]>(new char[kBufferSize])} {}
 
 ArchiveFileWriter::~ArchiveFileWriter()
 {
@@ -112,8 +110,10 @@ bool ArchiveFileWriter::writeAll(const char *bytes, std::size_t size)
 // written, and goes on filling the other.
 bool ArchiveFileWriter::handOff()
 {
-    if (!_background.joinable())
+    if (!_background.joinable()) {
+        _buffers[1].reset(new char[kBufferSize]);
         _background = std::thread(&ArchiveFileWriter::backgroundLoop, this);
+    }
     {
         std::unique_lock<std::mutex> lock(_mutex);
         _changed.wait(lock, [this] { return !_pending; });

@@ -15,7 +15,7 @@ namespace
 constexpr std::size_t kWindowSize = 256 * 1024;
 
 struct Window {
-    std::unique_ptr<char[]> bytes{new char[kWindowSize]};
+    std::unique_ptr<char[]> bytes; // made when first filled
     std::uint64_t start = 0;
     std::size_t fill = 0;
     std::uint64_t lastUse = 0;
@@ -73,6 +73,8 @@ struct ArchiveInputFile::File {
         }
         Window &w = windows[0].lastUse <= windows[1].lastUse ? windows[0] : windows[1];
         w.fill = 0;
+        if (!w.bytes)
+            w.bytes.reset(new char[kWindowSize]);
         const ssize_t n = readAt(w.bytes.get(), kWindowSize, at);
         if (n <= 0)
             return nullptr;
@@ -89,7 +91,7 @@ struct ArchiveInputFile::File {
             return nullptr;
         Window *w = windowAt(at);
         if (!w) // the end of the file, or an error
-            return failed ? nullptr : windows[0].bytes.get();
+            return failed ? nullptr : "";
         const std::size_t offset = static_cast<std::size_t>(at - w->start);
         got = std::min<std::size_t>(w->fill - offset, want);
         return w->bytes.get() + offset;
