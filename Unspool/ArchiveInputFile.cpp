@@ -30,6 +30,7 @@ struct Window {
 
 struct ArchiveInputFile::File {
     int fd = -1;
+    std::size_t windowSize = kWindowSize; // less for a small archive
     std::uint64_t position = 0;
     Window windows[2];
     std::uint64_t uses = 0;
@@ -74,8 +75,8 @@ struct ArchiveInputFile::File {
         Window &w = windows[0].lastUse <= windows[1].lastUse ? windows[0] : windows[1];
         w.fill = 0;
         if (!w.bytes)
-            w.bytes.reset(new char[kWindowSize]);
-        const ssize_t n = readAt(w.bytes.get(), kWindowSize, at);
+            w.bytes.reset(new char[windowSize]);
+        const ssize_t n = readAt(w.bytes.get(), windowSize, at);
         if (n <= 0)
             return nullptr;
         w.start = at;
@@ -101,7 +102,7 @@ struct ArchiveInputFile::File {
     {
         if (failed)
             return 0;
-        if (size >= kWindowSize) {
+        if (size >= windowSize) {
             const ssize_t n = readAt(into, size, position);
             if (n <= 0)
                 return 0;
@@ -149,6 +150,8 @@ voidpf ZCALLBACK ArchiveInputFile::openFile(voidpf opaque, const void *filename,
     }
     auto *file = new File;
     file->fd = fd;
+    file->windowSize = static_cast<std::size_t>(
+        std::clamp<off_t>(st.st_size, 4096, static_cast<off_t>(kWindowSize)));
     static_cast<ArchiveInputFile *>(opaque)->_open = file;
     return file;
 }
