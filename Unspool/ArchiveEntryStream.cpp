@@ -102,9 +102,7 @@ long ArchiveEntryStream::read(char *out, std::size_t size)
     for (;;) {
         if (_contentLeft == 0 || _streamEnded)
             return 0;
-        if (_available == 0) {
-            if (_storedLeft == 0)
-                return 0; // nothing more can come: a short entry
+        if (_available == 0 && _storedLeft > 0) {
             if (!refill()) {
                 _damaged = true;
                 return -1;
@@ -112,16 +110,25 @@ long ArchiveEntryStream::read(char *out, std::size_t size)
             if (_available == 0)
                 continue; // all of it was encryption header
         }
+        // With every stored byte taken, the inflater may still hold output back.
+        if (_available == 0 && !_deflated)
+            return 0; // the stored bytes ran out: a short entry
         const std::size_t before = _available;
         const long n =
             produce(out, static_cast<std::size_t>(std::min<std::uint64_t>(size, _contentLeft)));
-        if (n < 0 || (n == 0 && _available == before)) { // no progress: damage
+        if (n < 0) {
             _damaged = true;
             return -1;
         }
         if (n > 0) {
             _contentLeft -= static_cast<std::uint64_t>(n);
             return n;
+        }
+        if (_available == before) { // no progress
+            if (before == 0)
+                return 0; // nothing more can come: a short entry
+            _damaged = true;
+            return -1;
         }
     }
 }
