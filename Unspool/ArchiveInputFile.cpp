@@ -144,7 +144,8 @@ voidpf ZCALLBACK ArchiveInputFile::openFile(voidpf opaque, const void *filename,
         return nullptr;
     struct stat st {
     };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return nullptr;
     }
@@ -226,6 +227,11 @@ const char *ArchiveInputFile::view(std::uint64_t offset, std::size_t want, std::
 {
     got = 0;
     return _open ? _open->view(offset, want, got) : nullptr;
+}
+
+int ArchiveInputFile::descriptor() const
+{
+    return _open ? _open->fd : -1;
 }
 
 zlib_filefunc64_def ArchiveInputFile::functions()

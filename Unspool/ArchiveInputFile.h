@@ -13,8 +13,9 @@
 // other.
 //
 // minizip opens the file through functions(); the extraction then reads entry data
-// from the same open file with view(), without a copy. Only regular files open; a
-// read error is sticky and reported through the library's own error test.
+// from the same open file with view(), without a copy, and the structural check
+// reads it through descriptor(). Only regular files open. A read error is sticky:
+// every later read comes back short, which minizip takes as a read error.
 class ArchiveInputFile
 {
   public:
@@ -31,6 +32,9 @@ class ArchiveInputFile
     // the windows and valid until the next read of any kind. `got` is 0 at the end
     // of the file. Null after a read error or when no file is open.
     const char *view(std::uint64_t offset, std::size_t want, std::size_t &got);
+
+    // The descriptor of the file minizip has open, or -1.
+    int descriptor() const;
 
     struct File; // one open file and its windows
 

@@ -1,7 +1,6 @@
 #include "ArchiveStructureCheck.h"
 
 #include "ArchiveCentralDirectory.h"
-#include "FileDescriptor.h"
 
 #include <QDir>
 #include <QFile>
@@ -158,13 +157,11 @@ const char *fault(int fd, const QByteArray &destination, bool havePassword)
 namespace ArchiveStructureCheck
 {
 
-QString refusalReason(const QByteArray &archivePath, const QByteArray &destination,
-                      bool havePassword)
+QString refusalReason(int archiveFd, const QByteArray &destination, bool havePassword)
 {
-    const FileDescriptor archive(::open(archivePath.constData(), O_RDONLY | O_CLOEXEC));
-    if (archive.get() < 0)
+    if (archiveFd < 0)
         return QString::fromLatin1(kDamaged);
-    const char *reason = fault(archive.get(), destination, havePassword);
+    const char *reason = fault(archiveFd, destination, havePassword);
     return reason ? QString::fromLatin1(reason) : QString();
 }
 

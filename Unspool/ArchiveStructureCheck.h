@@ -9,10 +9,11 @@
 namespace ArchiveStructureCheck
 {
 
-// The error text ("Error occurs: <reason>") that refuses the archive at
-// `archivePath` for extraction into `destination`, or an empty string when it may
-// be extracted. `havePassword` tells whether encrypted entries can be read.
-QString refusalReason(const QByteArray &archivePath, const QByteArray &destination,
-                      bool havePassword);
+// The error text ("Error occurs: <reason>") that refuses the archive open at
+// `archiveFd` for extraction into `destination`, or an empty string when it may
+// be extracted. `havePassword` tells whether encrypted entries can be read. The
+// descriptor is the one the extraction reads, so the file checked is the file
+// extracted, even if its name is given to another in between.
+QString refusalReason(int archiveFd, const QByteArray &destination, bool havePassword);
 
 } // namespace ArchiveStructureCheck

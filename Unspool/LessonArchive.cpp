@@ -134,9 +134,8 @@ LessonArchive::~LessonArchive()
 
 bool LessonArchive::UnzipOpenFile(const QString &path)
 {
-    _unzPath = QFile::encodeName(path);
     zlib_filefunc64_def input = _input->functions();
-    _unzFile = unzOpen2_64(_unzPath.constData(), &input);
+    _unzFile = unzOpen2_64(QFile::encodeName(path).constData(), &input);
     if (_unzFile) {
         unz_global_info info{};
         if (unzGetGlobalInfo(_unzFile, &info) == UNZ_OK)
@@ -158,7 +157,6 @@ bool LessonArchive::UnzipCloseFile()
         return true;
     const int closed = unzClose(_unzFile);
     _unzFile = nullptr;
-    _unzPath.clear();
     return closed == UNZ_OK;
 }
 
@@ -314,7 +312,7 @@ bool LessonArchive::_refusedByStructure(const QString &destination)
     if (!_unzFile)
         return false;
     const QString reason = ArchiveStructureCheck::refusalReason(
-        _unzPath, QFile::encodeName(destination), !_passwordBytes().isEmpty());
+        _input->descriptor(), QFile::encodeName(destination), !_passwordBytes().isEmpty());
     if (reason.isEmpty())
         return false;
     OutputErrorMessage(reason);

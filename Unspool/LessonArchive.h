@@ -66,6 +66,4 @@ class LessonArchive
     QString _password;
     LessonArchiveDelegate *_delegate = nullptr;
     int _numberOfEntries = 0;
-    // The file behind _unzFile, read once more by the structural check.
-    QByteArray _unzPath;
 };

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -372,6 +373,24 @@ TEST_F(Reading, WhatIsNoArchiveDoesNotOpen)
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.zip")).constData(), 0600), 0);
     EXPECT_FALSE(zip.UnzipOpenFile(path("pipe.zip")));
     EXPECT_EQ(zip.getNumberOfEntries(), 0);
+}
+
+// The structural check and the extraction read the file that was opened, even
+// when another takes its name in between.
+TEST_F(Reading, TheFileCheckedIsTheFileOpened)
+{
+    const QString archive = path("lesson.zip");
+    ASSERT_TRUE(makePythonArchive(archive, "deflated", {{"a.txt", "alpha"}}));
+    LessonArchive zip;
+    zip.setDelegate(&delegate);
+    ASSERT_TRUE(zip.UnzipOpenFile(archive));
+    ASSERT_TRUE(testfiles::write(path("other"), "not an archive at all"));
+    ASSERT_EQ(::rename(QFile::encodeName(path("other")).constData(),
+                       QFile::encodeName(archive).constData()),
+              0);
+
+    EXPECT_TRUE(zip.UnzipFileTo(dest(), true)) << delegate.errors.join('|').toStdString();
+    EXPECT_EQ(tree(dest()), QStringList{"a.txt: alpha"});
 }
 
 // Big enough that the entries' data and the directory at the far end are read in
