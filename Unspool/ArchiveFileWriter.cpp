@@ -1,6 +1,7 @@
 #include "ArchiveFileWriter.h"
 
 #include <cerrno>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,9 +111,12 @@ bool ArchiveFileWriter::writeAll(const char *bytes, std::size_t size)
 // written, and goes on filling the other.
 bool ArchiveFileWriter::handOff()
 {
-    if (!_background.joinable()) {
-        _buffers[1].reset(new char[kBufferSize]);
-        _background = std::thread(&ArchiveFileWriter::backgroundLoop, this);
+    if (!_background.joinable() && !startBackground()) {
+        // No thread to be had: this buffer is written here and now instead.
+        if (!writeAll(_buffers[_current].get(), _fill))
+            _failed = true;
+        _fill = 0;
+        return !_failed;
     }
     {
         std::unique_lock<std::mutex> lock(_mutex);
@@ -126,6 +130,18 @@ bool ArchiveFileWriter::handOff()
     _current = 1 - _current;
     _fill = 0;
     return true;
+}
+
+bool ArchiveFileWriter::startBackground()
+{
+    try {
+        _buffers[1].reset(new char[kBufferSize]);
+        _background = std::thread(&ArchiveFileWriter::backgroundLoop, this);
+        return true;
+    } catch (const std::exception &) { // out of memory or of threads
+        _buffers[1].reset();
+        return false;
+    }
 }
 
 void ArchiveFileWriter::waitForBackground()

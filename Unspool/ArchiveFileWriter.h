@@ -50,6 +50,7 @@ class ArchiveFileWriter
   private:
     bool writeAll(const char *bytes, std::size_t size); // also sums the CRC
     bool handOff();
+    bool startBackground();
     void waitForBackground();
     void backgroundLoop();
     void closeQuietly();

@@ -8,6 +8,7 @@
 #include "WorldState.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@ struct Fault {
     long long fileSizeLimit; // -1: none
     long long writeBudget;   // bytes before writes fail; -1: no failure
     long long eioAt;         // file offset whose one write fails; -1: none
+    long long readEioAt;     // archive offset whose reads fail; -1: none
     bool failClose;
     bool destinationUnderAFile;
 };
@@ -30,24 +32,26 @@ std::ostream &operator<<(std::ostream &out, const Fault &f)
 }
 
 const Fault kFaults[] = {
-    {"file_size_limit_0", 0, -1, -1, false, false},
-    {"file_size_limit_1", 1, -1, -1, false, false},
-    {"file_size_limit_4095", 4095, -1, -1, false, false},
-    {"file_size_limit_4096", 4096, -1, -1, false, false},
-    {"file_size_limit_64KiB", 65536, -1, -1, false, false},
-    {"file_size_limit_1MiB", 1 << 20, -1, -1, false, false},
-    {"file_size_limit_2_5MiB", 5 << 19, -1, -1, false, false},
-    {"destination_under_a_file", -1, -1, -1, false, true},
-    {"write_fails_at_once", -1, 0, -1, false, false},
-    {"write_fails_after_1_byte", -1, 1, -1, false, false},
-    {"write_fails_after_4096_bytes", -1, 4096, -1, false, false},
-    {"write_fails_after_100000_bytes", -1, 100000, -1, false, false},
-    {"write_fails_after_1_5MiB", -1, 3 << 19, -1, false, false},
-    {"write_fails_after_3MiB", -1, 3 << 20, -1, false, false},
-    {"close_fails", -1, -1, -1, true, false},
-    {"one_write_fails_at_1MiB", -1, -1, 1 << 20, false, false},
-    {"one_write_fails_at_2MiB", -1, -1, 2 << 20, false, false},
-    {"one_write_fails_at_3MiB", -1, -1, 3 << 20, false, false},
+    {"file_size_limit_0", 0, -1, -1, -1, false, false},
+    {"file_size_limit_1", 1, -1, -1, -1, false, false},
+    {"file_size_limit_4095", 4095, -1, -1, -1, false, false},
+    {"file_size_limit_4096", 4096, -1, -1, -1, false, false},
+    {"file_size_limit_64KiB", 65536, -1, -1, -1, false, false},
+    {"file_size_limit_1MiB", 1 << 20, -1, -1, -1, false, false},
+    {"file_size_limit_2_5MiB", 5 << 19, -1, -1, -1, false, false},
+    {"destination_under_a_file", -1, -1, -1, -1, false, true},
+    {"write_fails_at_once", -1, 0, -1, -1, false, false},
+    {"write_fails_after_1_byte", -1, 1, -1, -1, false, false},
+    {"write_fails_after_4096_bytes", -1, 4096, -1, -1, false, false},
+    {"write_fails_after_100000_bytes", -1, 100000, -1, -1, false, false},
+    {"write_fails_after_1_5MiB", -1, 3 << 19, -1, -1, false, false},
+    {"write_fails_after_3MiB", -1, 3 << 20, -1, -1, false, false},
+    {"close_fails", -1, -1, -1, -1, true, false},
+    {"one_write_fails_at_1MiB", -1, -1, 1 << 20, -1, false, false},
+    {"one_write_fails_at_2MiB", -1, -1, 2 << 20, -1, false, false},
+    {"one_write_fails_at_3MiB", -1, -1, 3 << 20, -1, false, false},
+    {"archive_read_fails_at_1MiB", -1, -1, -1, 1 << 20, false, false},
+    {"archive_read_fails_at_2MiB", -1, -1, -1, 2 << 20, false, false},
 };
 
 // The shim goes first; a sanitizer build's runtime would otherwise refuse to start
@@ -80,6 +84,9 @@ class FaultSweep : public ::testing::TestWithParam<Fault>
                 preloadWith({{"FAULT_WRITE_AFTER", QByteArray::number(fault.writeBudget)}});
         if (fault.eioAt >= 0)
             s.environment = preloadWith({{"FAULT_EIO_AT", QByteArray::number(fault.eioAt)}});
+        if (fault.readEioAt >= 0)
+            s.environment =
+                preloadWith({{"FAULT_READ_EIO_AT", QByteArray::number(fault.readEioAt)}});
         if (fault.failClose)
             s.environment = preloadWith({{"FAULT_CLOSE", "1"}});
         return s;
@@ -141,6 +148,25 @@ TEST(FaultShim, FailsWritesOnlyPastItsBudget)
     const ProbeResult eioPastEveryFile =
         runProbe({archive, folder.path() + "/c", preloadWith({{"FAULT_EIO_AT", "100000000"}}), -1});
     EXPECT_TRUE(eioPastEveryFile.result);
+    const ProbeResult readEioPastTheArchive = runProbe(
+        {archive, folder.path() + "/d", preloadWith({{"FAULT_READ_EIO_AT", "100000000"}}), -1});
+    EXPECT_TRUE(readEioPastTheArchive.result);
+}
+
+// With no thread to be had, a file larger than the write buffer is written by the
+// extracting thread alone, and still comes out whole (its CRC is checked).
+TEST(FaultShim, WithoutThreadsLargeFilesStillExtract)
+{
+    QTemporaryDir folder;
+    const QString archive = folder.path() + "/lesson.zip";
+    ASSERT_TRUE(writeFaultLesson(archive));
+    const ProbeResult run = runProbe(
+        {archive, folder.path() + "/lesson", preloadWith({{"FAULT_NO_THREADS", "1"}}), -1});
+    ASSERT_TRUE(run.ranCleanly()) << run.child.output.toStdString();
+    EXPECT_TRUE(run.result) << run.messages.join('|').toStdString();
+    EXPECT_TRUE(run.complete);
+    EXPECT_EQ(QFileInfo(folder.path() + "/lesson/pagewright_files/media.bin").size(),
+              3 * 1024 * 1024 + 12345);
 }
 
 } // namespace

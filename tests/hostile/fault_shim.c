@@ -3,12 +3,16 @@
  * with FAULT_EIO_AT, makes the one write that covers that offset of a file fail
  * with EIO while every other write goes through (a passing device error); and,
  * with FAULT_CLOSE set, makes closing a regular file opened for writing
- * report EIO after it really closed it (as a network file system may). Pipes and
- * terminals are left alone, so the probe can still report. */
+ * report EIO after it really closed it (as a network file system may). With
+ * FAULT_READ_EIO_AT, a positioned read of a file opened for reading only fails with
+ * EIO when it covers that offset (a bad sector in the archive); with
+ * FAULT_NO_THREADS set, no thread can be started (as under a process limit).
+ * Pipes and terminals are left alone, so the probe can still report. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,17 +22,24 @@ static long long sWritten;
 static int sFailClose;
 static long long sEioAt = -1;
 static int sEioDone;
+static long long sReadEioAt = -1;
+static int sNoThreads;
 
 __attribute__((constructor)) static void readSettings(void)
 {
     const char *after = getenv("FAULT_WRITE_AFTER");
     const char *close = getenv("FAULT_CLOSE");
     const char *eioAt = getenv("FAULT_EIO_AT");
+    const char *readEioAt = getenv("FAULT_READ_EIO_AT");
+    const char *noThreads = getenv("FAULT_NO_THREADS");
     if (after)
         sBudget = atoll(after);
     sFailClose = close && *close == '1';
     if (eioAt)
         sEioAt = atoll(eioAt);
+    if (readEioAt)
+        sReadEioAt = atoll(readEioAt);
+    sNoThreads = noThreads && *noThreads == '1';
 }
 
 static int isWritableFile(int fd)
@@ -76,4 +87,54 @@ int close(int fd)
         return -1;
     }
     return real(fd);
+}
+
+static int isReadOnlyFile(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
+}
+
+static int readFails(int fd, size_t size, off_t offset)
+{
+    return sReadEioAt >= 0 && offset <= sReadEioAt && sReadEioAt < offset + (off_t)size &&
+           isReadOnlyFile(fd);
+}
+
+ssize_t pread(int fd, void *buffer, size_t size, off_t offset)
+{
+    static ssize_t (*real)(int, void *, size_t, off_t);
+    if (!real)
+        *(void **)&real = dlsym(RTLD_NEXT, "pread");
+    if (readFails(fd, size, offset)) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd, buffer, size, offset);
+}
+
+ssize_t pread64(int fd, void *buffer, size_t size, off_t offset)
+{
+    static ssize_t (*real)(int, void *, size_t, off_t);
+    if (!real)
+        *(void **)&real = dlsym(RTLD_NEXT, "pread64");
+    if (readFails(fd, size, offset)) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd, buffer, size, offset);
+}
+
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),
+                   void *argument)
+{
+    static int (*real)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    if (!real)
+        *(void **)&real = dlsym(RTLD_NEXT, "pthread_create");
+    if (sNoThreads)
+        return EAGAIN;
+    return real(thread, attributes, start, argument);
 }
