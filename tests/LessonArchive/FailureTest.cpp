@@ -90,6 +90,10 @@ TEST_P(DamagedEntries, StopWithTheirOwnText)
 const DamageCase kDamageCases[] = {
     {"CRC mismatch in stored data", "crc-stored", "Error occurs: CRC check failed", true},
     {"CRC mismatch in deflated data", "crc-deflated", "Error occurs: CRC check failed", true},
+    {"CRC mismatch early in a large stored file", "crc-large-stored",
+     "Error occurs: CRC check failed", true},
+    {"CRC mismatch of a large deflated file", "crc-large-deflated",
+     "Error occurs: CRC check failed", true},
     {"deflate data that cannot be inflated", "bad-deflate", "Failed to reading zip file", true},
     {"stored entry shorter than declared", "short-stored",
      "Error occurs: entry size does not match", true},
@@ -120,6 +124,38 @@ TEST_F(Failures, AWrongPasswordIsNoSuccess)
                 delegate.errors[0] == "Error occurs: entry size does not match")
         << delegate.errors[0].toStdString();
     EXPECT_EQ(delegate.completions, 1); // the control run only
+}
+
+// An encrypted entry whose stored bytes end inside its 12-byte encryption header
+// has no content to give: it is short, not a success and not a crash.
+TEST_F(Failures, AnEncryptedEntryShorterThanItsHeaderIsShort)
+{
+    ASSERT_TRUE(testfiles::write(archives.path() + "/src/a.txt", QByteArray(5000, 'a')));
+    ASSERT_TRUE(
+        runTool("zip", {"-q", "-P", "right", archive(), "a.txt"}, archives.path() + "/src").ok);
+    {
+        LessonArchive control; // positive control: whole, it extracts
+        ASSERT_TRUE(control.UnzipOpenFile(archive(), "right"));
+        ASSERT_TRUE(control.UnzipFileTo(tmp.path() + "/control", true));
+    }
+    QFile file(archive());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype local = bytes.indexOf("PK\x03\x04");
+    const qsizetype central = bytes.indexOf("PK\x01\x02");
+    ASSERT_TRUE(local >= 0 && central > local);
+    const char storedSize[4] = {5, 0, 0, 0};
+    bytes.replace(local + 18, 4, storedSize, 4);
+    bytes.replace(central + 20, 4, storedSize, 4);
+    ASSERT_TRUE(file.seek(0) && file.write(bytes) == bytes.size());
+    file.close();
+
+    LessonArchive zip;
+    zip.setDelegate(&delegate);
+    ASSERT_TRUE(zip.UnzipOpenFile(archive(), "right"));
+    EXPECT_FALSE(zip.UnzipFileTo(dest(), true));
+    EXPECT_EQ(delegate.errors, QStringList{"Error occurs: entry size does not match"});
+    EXPECT_EQ(delegate.completions, 0);
 }
 
 // ---- Names that lead outside.

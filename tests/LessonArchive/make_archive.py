@@ -88,6 +88,25 @@ def crc_deflated():
     return data
 
 
+# More than the writer's 1 MiB buffer, so most of it is written (and summed) by
+# the writer's own thread.
+LARGE = bytes((i * 7919 + (i >> 12)) % 251 for i in range(3 * 1024 * 1024 + 999))
+
+
+def crc_large_stored():
+    data = build([("a.txt", LARGE.decode("latin-1"))], "stored")
+    data[Layout(data).data_start(0) + 1000] ^= 0x01  # inside the first buffer
+    return data
+
+
+def crc_large_deflated():
+    data = build([("a.txt", LARGE.decode("latin-1"))])
+    lay = Layout(data)
+    lay.set_central(0, 16, "<I", 0x12345678)
+    lay.set_local(0, 14, "<I", 0x12345678)
+    return data
+
+
 def bad_deflate():
     data = build([("a.txt", TEXT)])
     lay = Layout(data)
@@ -215,6 +234,7 @@ def damaged():
 
 CRAFTED = {
     "crc-stored": crc_stored, "crc-deflated": crc_deflated, "bad-deflate": bad_deflate,
+    "crc-large-stored": crc_large_stored, "crc-large-deflated": crc_large_deflated,
     "short-stored": short_stored, "short-deflated": short_deflated,
     "name-mismatch": name_mismatch, "empty-prefixed": empty_prefixed,
     "overlap": overlap, "overlap-cd": overlap_cd, "outside": outside, "ratio": ratio,
