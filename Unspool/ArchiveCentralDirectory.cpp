@@ -1,6 +1,7 @@
 #include "ArchiveCentralDirectory.h"
 
-#include <cerrno>
+#include "FileIO.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,17 +65,7 @@ namespace ArchiveBytes
 bool readAt(int fd, std::uint64_t offset, std::size_t size, QByteArray &out)
 {
     out.resize(static_cast<qsizetype>(size));
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n =
-            ::pread(fd, out.data() + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return preadUpTo(fd, out.data(), size, offset) == static_cast<ssize_t>(size);
 }
 
 std::uint16_t u16(const QByteArray &bytes, qsizetype at)

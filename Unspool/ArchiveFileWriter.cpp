@@ -1,6 +1,7 @@
 #include "ArchiveFileWriter.h"
 
-#include <cerrno>
+#include "FileIO.h"
+
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -91,20 +92,11 @@ void ArchiveFileWriter::commit(std::size_t size)
     _total += size;
 }
 
-bool ArchiveFileWriter::writeAll(const char *bytes, std::size_t size)
+bool ArchiveFileWriter::writeOut(const char *bytes, std::size_t size)
 {
     _crc = static_cast<std::uint32_t>(
         crc32_z(_crc, reinterpret_cast<const Bytef *>(bytes), static_cast<z_size_t>(size)));
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(_fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return writeAll(_fd, bytes, size);
 }
 
 // Gives the full buffer to the background thread, once the one before it is
@@ -113,7 +105,7 @@ bool ArchiveFileWriter::handOff()
 {
     if (!_background.joinable() && !startBackground()) {
         // No thread to be had: this buffer is written here and now instead.
-        if (!writeAll(_buffers[_current].get(), _fill))
+        if (!writeOut(_buffers[_current].get(), _fill))
             _failed = true;
         _fill = 0;
         return !_failed;
@@ -162,7 +154,7 @@ void ArchiveFileWriter::backgroundLoop()
         const char *bytes = _pending;
         const std::size_t size = _pendingSize;
         lock.unlock();
-        const bool written = writeAll(bytes, size);
+        const bool written = writeOut(bytes, size);
         lock.lock();
         if (!written)
             _failed = true;
@@ -176,7 +168,7 @@ bool ArchiveFileWriter::finish(time_t modified, bool openToEveryone)
     if (_fd < 0)
         return false;
     waitForBackground();
-    if (!_failed && !writeAll(_buffers[_current].get(), _fill))
+    if (!_failed && !writeOut(_buffers[_current].get(), _fill))
         _failed = true;
     _fill = 0;
     if (openToEveryone)

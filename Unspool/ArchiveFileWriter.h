@@ -48,7 +48,7 @@ class ArchiveFileWriter
     static constexpr std::size_t kChunk = 4096;
 
   private:
-    bool writeAll(const char *bytes, std::size_t size); // also sums the CRC
+    bool writeOut(const char *bytes, std::size_t size); // also sums the CRC
     bool handOff();
     bool startBackground();
     void waitForBackground();

@@ -1,7 +1,8 @@
 #include "ArchiveInputFile.h"
 
+#include "FileIO.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -45,21 +46,9 @@ struct ArchiveInputFile::File {
     // Up to `size` bytes at `offset`, straight from the file; -1 on an error.
     ssize_t readAt(char *into, std::size_t size, std::uint64_t offset)
     {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n =
-                ::pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                failed = true;
-                return -1;
-            }
-            if (n == 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        return static_cast<ssize_t>(done);
+        const ssize_t n = preadUpTo(fd, into, size, offset);
+        failed = failed || n < 0;
+        return n;
     }
 
     // The window holding `position`, refilled from there if neither does, or null

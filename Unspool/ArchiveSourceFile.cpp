@@ -2,35 +2,13 @@
 
 #include "ArchiveCipher.h"
 #include "FileDescriptor.h"
+#include "FileIO.h"
 
 #include <zlib.h>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace
-{
-
-bool readAll(int fd, QByteArray &content, qint64 expected)
-{
-    content.clear();
-    content.reserve(expected);
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        content.append(chunk, n);
-    }
-}
-
-} // namespace
 
 bool ArchiveSourceFile::read(const QByteArray &path)
 {
@@ -43,7 +21,11 @@ bool ArchiveSourceFile::read(const QByteArray &path)
     if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode))
         return false;
     modified = st.st_mtim.tv_sec;
-    return readAll(file.get(), content, st.st_size);
+    content.clear();
+    content.reserve(st.st_size);
+    return readToEnd(file.get(), [this](const char *piece, std::size_t size) {
+        content.append(piece, static_cast<qsizetype>(size));
+    });
 }
 
 std::uint32_t ArchiveSourceFile::crc() const

@@ -1,6 +1,7 @@
 #include "TrustFile.h"
 
 #include "FileDescriptor.h"
+#include "FileIO.h"
 #include "NSFileManagerPathCategory.h"
 
 #include <QFile>
@@ -30,33 +31,9 @@ bool existsAt(const QByteArray &path)
 
 // The bytes go out in one write where the system allows, so that an appender in
 // another program cannot land in the middle of our line.
-bool writeAll(int fd, const QByteArray &bytes)
+bool writeBytes(int fd, const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
-bool readAll(int fd, QByteArray *content)
-{
-    char buffer[8192];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        content->append(buffer, got);
-    }
+    return writeAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 // Whether the file is settled, or the other way of writing it has to be tried
@@ -71,7 +48,7 @@ Outcome createWithEntry(const QByteArray &filePath, const QByteArray &entry)
         ::open(filePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!file.isOpen())
         return errno == EEXIST ? Outcome::TryOtherWay : Outcome::Settled;
-    writeAll(file.get(), entry + '\n');
+    writeBytes(file.get(), entry + '\n');
     return Outcome::Settled;
 }
 
@@ -89,9 +66,13 @@ Outcome appendUnlessListed(const QByteArray &filePath, const QByteArray &entry)
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return Outcome::Settled;
     QByteArray content;
-    if (!readAll(file.get(), &content) || containsLine(content, entry))
+    if (!readToEnd(file.get(),
+                   [&content](const char *piece, std::size_t size) {
+                       content.append(piece, static_cast<qsizetype>(size));
+                   }) ||
+        containsLine(content, entry))
         return Outcome::Settled;
-    writeAll(file.get(), appendixFor(content, entry));
+    writeBytes(file.get(), appendixFor(content, entry));
     return Outcome::Settled;
 }
 

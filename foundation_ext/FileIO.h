@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+#include <unistd.h>
+
+// Whole transfers on a descriptor, past interrupted and partial system calls.
+
+// Writes all `size` bytes; false when a write fails or writes nothing.
+inline bool writeAll(int fd, const char *bytes, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads up to `size` bytes from `offset`, fewer only at the end of the file; -1 on
+// an error.
+inline ssize_t preadUpTo(int fd, char *into, std::size_t size, std::uint64_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Reads to the end of the file, handing each piece to `append(const char *, size)`;
+// false on an error.
+template <typename Append> bool readToEnd(int fd, Append append)
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        append(chunk, static_cast<std::size_t>(n));
+    }
+}
