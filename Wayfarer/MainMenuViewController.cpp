@@ -27,14 +27,6 @@ const char kInstallerErrorMessage[] = "Error launching Glimmer Player 10 Install
 const char kAlertButton[] = "Ok";
 const char kVendorSite[] = "http://www.example.com/";
 
-// QString::arg would also expand "%1" and the like inside the folder name itself;
-// the folder has to go in exactly as it is.
-QString withFolder(const char *format, const QString &folder)
-{
-    QString text = QString::fromLatin1(format);
-    return text.replace(QLatin1String("%1"), folder);
-}
-
 } // namespace
 
 MainMenuViewController::MainMenuViewController(const platform::MainBundle &mainBundle,
@@ -74,11 +66,11 @@ void MainMenuViewController::handleLessonLaunch()
         showAlert(QString::fromLatin1(kTrustFailureMessage));
 
     const QString folder = lessonFolder();
-    if (m_openService.openFile(withFolder(kStartPageFormat, folder))) {
+    if (m_openService.openFile(QString::fromLatin1(kStartPageFormat).arg(folder))) {
         m_window->close();
         return;
     }
-    showAlert(withFolder(kStartPageErrorFormat, folder));
+    showAlert(QString::fromLatin1(kStartPageErrorFormat).arg(folder));
 }
 
 bool MainMenuViewController::addGlimmerPermissions()

@@ -115,15 +115,15 @@ QByteArray appendixFor(const QByteArray &content, const QByteArray &entry)
 
 bool addEntry(const QString &trustFolder, const QByteArray &entry)
 {
-    const QByteArray folder = QFile::encodeName(trustFolder);
-    if (!existsAt(folder) &&
-        !CreateDirectoriesWithIntermediates::createDirectoryAtPath(folder, true))
-        return false;
-
     // A line break in the lesson's path would split our line in two and trust
     // whatever folder the first half names.
     if (entry.contains('\n') || entry.contains('\r'))
         return true;
+
+    const QByteArray folder = QFile::encodeName(trustFolder);
+    if (!existsAt(folder) &&
+        !CreateDirectoriesWithIntermediates::createDirectoryAtPath(folder, true))
+        return false;
 
     const QByteArray filePath = QFile::encodeName(trustFilePath(trustFolder));
     if (appendUnlessListed(filePath, entry) == Outcome::Settled)
