@@ -3,6 +3,7 @@
 #include "TestFiles.h"
 #include "root_helper/Protocol.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -109,16 +110,21 @@ TEST(RootHelper, RunsPermittedRequestsOnly)
 {
     QTemporaryDir tmp;
     const QString marker = tmp.path() + "/marker";
-    StubbornChild child;
+    QProcess child; // ends on TERM, so a TERM sent by mistake would show
+    child.start("/bin/sleep", {"600"});
+    ASSERT_TRUE(child.waitForStarted());
     auto session = directHelper()->open();
     ASSERT_NE(session, nullptr);
     ASSERT_TRUE(session->execute("/bin/sleep", {"0"}));
     EXPECT_FALSE(session->execute("/bin/sh", {"-c", "touch \"" + marker + "\""}));
-    EXPECT_FALSE(session->execute("/bin/kill", {"-15", QString::number(child.pid())}));
+    EXPECT_FALSE(session->execute("/bin/kill", {"-15", QString::number(child.processId())}));
     EXPECT_TRUE(session->execute("/bin/sleep", {"0"}));
     session.reset();
     EXPECT_FALSE(QFile::exists(marker));
-    EXPECT_TRUE(child.ignoresTerm()); // still there to be asked
+    EXPECT_EQ(child.state(), QProcess::Running);
+    EXPECT_FALSE(child.waitForFinished(300)); // still there to be asked
+    child.kill();
+    child.waitForFinished();
 }
 
 // A record that breaks the protocol ends the helper without an answer.

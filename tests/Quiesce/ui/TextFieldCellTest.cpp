@@ -1,7 +1,6 @@
 // The name column's cell: where its text box goes, and that the text is drawn there.
 #include "GMUVerticallyAlignedTextFieldCell.h"
 
-#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QStandardItemModel>
@@ -71,17 +70,6 @@ TEST(TextFieldCell, StartsAtZeroAndStoresAnyValue)
         cell.setVerticalAlignment(value);
         EXPECT_EQ(cell.verticalAlignment(), value);
     }
-}
-
-TEST(TextFieldCell, LineHeightIsAscentDescentAndLeading)
-{
-    QFont font;
-    font.setPixelSize(13);
-    font.setBold(true);
-    const QFontMetricsF metrics(font);
-    EXPECT_FLOAT_EQ(GMUVerticallyAlignedTextFieldCell::lineHeight(font),
-                    float(metrics.ascent() + metrics.descent() + metrics.leading()));
-    EXPECT_GT(GMUVerticallyAlignedTextFieldCell::lineHeight(font), 0.0f);
 }
 
 // The topmost row of ink when `cell` paints "Hg" into a white 32-pixel row.
