@@ -97,6 +97,7 @@ TEST_P(HostileUnspool, StartsTheLauncherOnlyForASoundLesson)
         EXPECT_TRUE(markerAppears(run.marker, 20000));
         return;
     }
+    EXPECT_TRUE(outcome.timedOut) << "a refused lesson waits at its alert, not ending quietly";
     EXPECT_FALSE(markerAppears(run.marker, 1000)) << "the launcher of a refused lesson ran";
 }
 
@@ -123,6 +124,7 @@ TEST(UnspoolFault, FileSizeLimitNeverStartsTheLauncher)
     ASSERT_TRUE(prepareRun("fault-limited", archive, limited));
     const childrun::Outcome outcome = runUnspool(limited, 4096, kAlertWaitMs);
     EXPECT_EQ(outcome.signal, 0);
+    EXPECT_TRUE(outcome.timedOut) << "the failed lesson waits at its alert";
     EXPECT_FALSE(markerAppears(limited.marker, 1000));
 }
 
