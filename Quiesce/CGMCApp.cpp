@@ -103,11 +103,8 @@ void CGMCApp::terminateWithUserRights(int pid)
 
 void CGMCApp::start()
 {
-    _refreshInternalOpenPIDList();
-    if (mOpenPIDs.isEmpty()) {
-        mServices.exit(0);
+    if (!_refreshOrFinish())
         return;
-    }
     _refreshInternalOpenPIDListMetadata();
     _setUpTable();
     _reloadTable();
@@ -201,13 +198,24 @@ void CGMCApp::_refreshInternalOpenPIDList()
         mOpenPIDIdentities.append(GMUExtensions::identify(pid));
 }
 
+// Lists the holders again; with none left the work is done and the caller stops.
+bool CGMCApp::_refreshOrFinish()
+{
+    _refreshInternalOpenPIDList();
+    if (!mOpenPIDs.isEmpty())
+        return true;
+    mServices.exit(0);
+    return false;
+}
+
 void CGMCApp::_refreshInternalOpenPIDListMetadata()
 {
     QStringList names;
     QList<QIcon> icons;
+    const QList<QVariantMap> launched = mServices.workspace.launchedApplications();
     for (int pid : std::as_const(mOpenPIDs)) {
         const QVariantMap record =
-            GMUExtensions::infoDictionaryForPID(mServices.workspace, pid).value_or(QVariantMap());
+            GMUExtensions::infoDictionaryForPID(launched, pid).value_or(QVariantMap());
         QString name;
         if (record.contains(QStringLiteral("NSApplicationName")))
             name = record.value(QStringLiteral("NSApplicationName")).toString();
@@ -267,22 +275,16 @@ void CGMCApp::_closeApplicationRowButtonPressed()
     const auto identity = _identityToClose(row, target);
     if (identity && GMUExtensions::stillSameProcess(*identity))
         mServices.terminate(target);
-    _refreshInternalOpenPIDList();
-    if (mOpenPIDs.isEmpty()) {
-        mServices.exit(0);
+    if (!_refreshOrFinish())
         return;
-    }
     _refreshInternalOpenPIDListMetadata();
     _reloadTable();
 }
 
 void CGMCApp::iaContinueButtonPressed()
 {
-    _refreshInternalOpenPIDList();
-    if (mOpenPIDs.isEmpty()) {
-        mServices.exit(0);
+    if (!_refreshOrFinish())
         return;
-    }
     // A text missing from the string table shows as its key.
     mServices.alerts.runModal({qtTrId("CloseAppsDialogTitle"), qtTrId("CloseAppsDialogMessage"),
                                qtTrId("OKButtonTitle")});

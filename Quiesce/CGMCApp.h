@@ -99,6 +99,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
 
   private:
     void _refreshInternalOpenPIDList();
+    bool _refreshOrFinish();
     void _refreshInternalOpenPIDListMetadata();
     int _PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const;
     // The identity of the process to signal for entry `index`, when it still exists.

@@ -92,7 +92,12 @@ std::optional<QString> processNameForPID(int pid)
 
 std::optional<QVariantMap> infoDictionaryForPID(const platform::Workspace &workspace, int pid)
 {
-    for (const QVariantMap &record : workspace.launchedApplications()) {
+    return infoDictionaryForPID(workspace.launchedApplications(), pid);
+}
+
+std::optional<QVariantMap> infoDictionaryForPID(const QList<QVariantMap> &launched, int pid)
+{
+    for (const QVariantMap &record : launched) {
         if (record.value(QStringLiteral("NSApplicationProcessIdentifier")).toInt() == pid)
             return record;
     }

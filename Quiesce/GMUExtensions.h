@@ -35,6 +35,10 @@ std::optional<QString> processNameForPID(int pid);
 // (a background process is never listed).
 std::optional<QVariantMap> infoDictionaryForPID(const platform::Workspace &workspace, int pid);
 
+// The same among records already listed, so that several look-ups share one
+// listing (each listing reads every process of the system).
+std::optional<QVariantMap> infoDictionaryForPID(const QList<QVariantMap> &launched, int pid);
+
 // The mount points that are writable and cannot be unmounted, in the workspace's
 // order; volumes whose information cannot be read are left out.
 QStringList localWritableNonUnmountableVolumePaths(const platform::Workspace &workspace);
