@@ -9,7 +9,6 @@
 #include "ProcessRunner.h"
 #include "Workspace.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>

@@ -19,4 +19,3 @@ add_executable(quiesce-root-helper
 set_target_properties(quiesce-root-helper PROPERTIES
   AUTOMOC OFF AUTOUIC OFF
   RUNTIME_OUTPUT_DIRECTORY "${BUNDLE_OUTPUT_DIR}/Quiesce.app/Contents/MacOS")
-set(QUIESCE_ROOT_HELPER_TARGET quiesce-root-helper)

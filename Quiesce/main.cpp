@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QTranslator>
 
-#include <cstdlib>
 
 int main(int argc, char **argv)
 {

@@ -22,7 +22,6 @@ class X11Session
     X11Session(const X11Session &) = delete;
     X11Session &operator=(const X11Session &) = delete;
 
-    bool isConnected() const { return mConnection != nullptr; }
     // _NET_WM_PID of the window named by the root window's _NET_ACTIVE_WINDOW.
     std::optional<int> activeWindowProcess() const;
     // Asks the window manager to activate `window` as a pager would, which window

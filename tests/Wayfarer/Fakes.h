@@ -7,7 +7,6 @@
 
 #include <QFileInfo>
 #include <QStringList>
-#include <QTemporaryDir>
 
 // Stand-ins for the platform services. They write into one shared log, so a test
 // can see what happened in which order ("open <path>", "url <url>", "alert <text>").

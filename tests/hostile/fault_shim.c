@@ -116,16 +116,10 @@ ssize_t pread(int fd, void *buffer, size_t size, off_t offset)
     return real(fd, buffer, size, offset);
 }
 
+/* Where off_t is 64 bits wide, pread64 is pread under another name. */
 ssize_t pread64(int fd, void *buffer, size_t size, off_t offset)
 {
-    static ssize_t (*real)(int, void *, size_t, off_t);
-    if (!real)
-        *(void **)&real = dlsym(RTLD_NEXT, "pread64");
-    if (readFails(fd, size, offset)) {
-        errno = EIO;
-        return -1;
-    }
-    return real(fd, buffer, size, offset);
+    return pread(fd, buffer, size, offset);
 }
 
 int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),

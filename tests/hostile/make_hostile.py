@@ -17,6 +17,7 @@ import hashlib
 import json
 import os
 import sys
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from zipforge import (SYMLINK_ATTRIBUTES, UNIX_MADE_BY, Entry, build,  # noqa: E402
@@ -241,10 +242,7 @@ def truncations():
 
 
 def methods_and_encryption():
-    secret = zip_encrypt(b"secret", 0, deflate(TEXT))
-    from zlib import crc32
-    crc = crc32(TEXT) & 0xFFFFFFFF
-    secret = zip_encrypt(b"secret", crc, deflate(TEXT))
+    secret = zip_encrypt(b"secret", zlib.crc32(TEXT) & 0xFFFFFFFF, deflate(TEXT))
     refused("encrypted_without_password", "traditional encryption, no password given",
             build(lesson(Entry("secret.txt", TEXT, flags=1, payload=secret))), "encrypted",
             e2e=True)

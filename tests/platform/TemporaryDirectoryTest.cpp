@@ -93,8 +93,20 @@ INSTANTIATE_TEST_SUITE_P(Table, PrivateFolder, ::testing::ValuesIn(kPlanted));
 class TemporaryDirectoryPath : public ::testing::Test
 {
   protected:
-    void SetUp() override { saved = qgetenv("TMPDIR"); }
-    void TearDown() override { qputenv("TMPDIR", saved); }
+    void SetUp() override
+    {
+        wasSet = qEnvironmentVariableIsSet("TMPDIR");
+        saved = qgetenv("TMPDIR");
+    }
+    void TearDown() override
+    {
+        // Unset stays unset: an empty TMPDIR would reach every later test.
+        if (wasSet)
+            qputenv("TMPDIR", saved);
+        else
+            qunsetenv("TMPDIR");
+    }
+    bool wasSet = false;
     QByteArray saved;
 };
 

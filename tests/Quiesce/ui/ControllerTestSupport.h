@@ -57,7 +57,6 @@ class ControllerTest : public ::testing::Test
   private:
     QTemporaryDir mDir;
     std::unique_ptr<CGMCApp> mController;
-    QList<Holder *> mWaitingFor;
 };
 
 } // namespace quiesce_test
