@@ -19,10 +19,8 @@ namespace
 struct Fault {
     const char *name;
     long long fileSizeLimit; // -1: none
-    long long writeBudget;   // bytes before writes fail; -1: no failure
-    long long eioAt;         // file offset whose one write fails; -1: none
-    long long readEioAt;     // archive offset whose reads fail; -1: none
-    bool failClose;
+    const char *shimSetting; // the fault shim's variable, or null for no shim
+    const char *shimValue;
     bool destinationUnderAFile;
 };
 
@@ -32,68 +30,79 @@ std::ostream &operator<<(std::ostream &out, const Fault &f)
 }
 
 const Fault kFaults[] = {
-    {"file_size_limit_0", 0, -1, -1, -1, false, false},
-    {"file_size_limit_1", 1, -1, -1, -1, false, false},
-    {"file_size_limit_4095", 4095, -1, -1, -1, false, false},
-    {"file_size_limit_4096", 4096, -1, -1, -1, false, false},
-    {"file_size_limit_64KiB", 65536, -1, -1, -1, false, false},
-    {"file_size_limit_1MiB", 1 << 20, -1, -1, -1, false, false},
-    {"file_size_limit_2_5MiB", 5 << 19, -1, -1, -1, false, false},
-    {"destination_under_a_file", -1, -1, -1, -1, false, true},
-    {"write_fails_at_once", -1, 0, -1, -1, false, false},
-    {"write_fails_after_1_byte", -1, 1, -1, -1, false, false},
-    {"write_fails_after_4096_bytes", -1, 4096, -1, -1, false, false},
-    {"write_fails_after_100000_bytes", -1, 100000, -1, -1, false, false},
-    {"write_fails_after_1_5MiB", -1, 3 << 19, -1, -1, false, false},
-    {"write_fails_after_3MiB", -1, 3 << 20, -1, -1, false, false},
-    {"close_fails", -1, -1, -1, -1, true, false},
-    {"one_write_fails_at_1MiB", -1, -1, 1 << 20, -1, false, false},
-    {"one_write_fails_at_2MiB", -1, -1, 2 << 20, -1, false, false},
-    {"one_write_fails_at_3MiB", -1, -1, 3 << 20, -1, false, false},
-    {"archive_read_fails_at_1MiB", -1, -1, -1, 1 << 20, false, false},
-    {"archive_read_fails_at_2MiB", -1, -1, -1, 2 << 20, false, false},
+    {"file_size_limit_0", 0, nullptr, nullptr, false},
+    {"file_size_limit_1", 1, nullptr, nullptr, false},
+    {"file_size_limit_4095", 4095, nullptr, nullptr, false},
+    {"file_size_limit_4096", 4096, nullptr, nullptr, false},
+    {"file_size_limit_64KiB", 65536, nullptr, nullptr, false},
+    {"file_size_limit_1MiB", 1 << 20, nullptr, nullptr, false},
+    {"file_size_limit_2_5MiB", 5 << 19, nullptr, nullptr, false},
+    {"destination_under_a_file", -1, nullptr, nullptr, true},
+    {"write_fails_at_once", -1, "FAULT_WRITE_AFTER", "0", false},
+    {"write_fails_after_1_byte", -1, "FAULT_WRITE_AFTER", "1", false},
+    {"write_fails_after_4096_bytes", -1, "FAULT_WRITE_AFTER", "4096", false},
+    {"write_fails_after_100000_bytes", -1, "FAULT_WRITE_AFTER", "100000", false},
+    {"write_fails_after_1_5MiB", -1, "FAULT_WRITE_AFTER", "1572864", false},
+    {"write_fails_after_3MiB", -1, "FAULT_WRITE_AFTER", "3145728", false},
+    {"close_fails", -1, "FAULT_CLOSE", "1", false},
+    {"one_write_fails_at_1MiB", -1, "FAULT_EIO_AT", "1048576", false},
+    {"one_write_fails_at_2MiB", -1, "FAULT_EIO_AT", "2097152", false},
+    {"one_write_fails_at_3MiB", -1, "FAULT_EIO_AT", "3145728", false},
+    {"archive_read_fails_at_1MiB", -1, "FAULT_READ_EIO_AT", "1048576", false},
+    {"archive_read_fails_at_2MiB", -1, "FAULT_READ_EIO_AT", "2097152", false},
 };
 
-// The shim goes first; a sanitizer build's runtime would otherwise refuse to start
-// behind it.
-QList<std::pair<QByteArray, QByteArray>> preloadWith(QList<std::pair<QByteArray, QByteArray>> more)
+// The environment that preloads the shim with one setting. The shim goes first; a
+// sanitizer build's runtime would otherwise refuse to start behind it.
+QList<std::pair<QByteArray, QByteArray>> shimWith(const char *setting, const char *value)
 {
     QByteArray asan = qgetenv("ASAN_OPTIONS");
     asan += asan.isEmpty() ? "verify_asan_link_order=0" : ":verify_asan_link_order=0";
-    more.prepend({"ASAN_OPTIONS", asan});
-    more.prepend({"LD_PRELOAD", FAULT_SHIM});
-    return more;
+    return {{"LD_PRELOAD", FAULT_SHIM}, {"ASAN_OPTIONS", asan}, {setting, value}};
 }
 
-class FaultSweep : public ::testing::TestWithParam<Fault>
+// The fault lesson, made once for all the runs, and a folder for their output.
+class FaultLessonTest : public ::testing::Test
 {
   protected:
+    static void SetUpTestSuite()
+    {
+        lessonFolder = new QTemporaryDir;
+        archive = lessonFolder->path() + "/lesson.zip";
+        if (!writeFaultLesson(archive))
+            archive.clear();
+    }
+    static void TearDownTestSuite()
+    {
+        delete lessonFolder;
+        lessonFolder = nullptr;
+    }
     void SetUp() override
     {
+        ASSERT_FALSE(archive.isEmpty()) << "the fault lesson could not be made";
         ASSERT_TRUE(folder.isValid());
-        archive = folder.path() + "/lesson.zip";
-        ASSERT_TRUE(writeFaultLesson(archive));
         ASSERT_TRUE(testfiles::write(folder.path() + "/outside/keep.txt", "keep\n"));
     }
+    ProbeResult runWithShim(const QString &destination, const char *setting, const char *value)
+    {
+        return runProbe({archive, folder.path() + "/" + destination, shimWith(setting, value), -1});
+    }
 
+    static inline QTemporaryDir *lessonFolder = nullptr;
+    static inline QString archive;
+    QTemporaryDir folder;
+};
+
+class FaultSweep : public FaultLessonTest, public ::testing::WithParamInterface<Fault>
+{
+  protected:
     ProbeSpec spec(const Fault &fault, const QString &destination) const
     {
         ProbeSpec s{archive, destination, {}, fault.fileSizeLimit};
-        if (fault.writeBudget >= 0)
-            s.environment =
-                preloadWith({{"FAULT_WRITE_AFTER", QByteArray::number(fault.writeBudget)}});
-        if (fault.eioAt >= 0)
-            s.environment = preloadWith({{"FAULT_EIO_AT", QByteArray::number(fault.eioAt)}});
-        if (fault.readEioAt >= 0)
-            s.environment =
-                preloadWith({{"FAULT_READ_EIO_AT", QByteArray::number(fault.readEioAt)}});
-        if (fault.failClose)
-            s.environment = preloadWith({{"FAULT_CLOSE", "1"}});
+        if (fault.shimSetting)
+            s.environment = shimWith(fault.shimSetting, fault.shimValue);
         return s;
     }
-
-    QTemporaryDir folder;
-    QString archive;
 };
 
 TEST_P(FaultSweep, ReportsNoAndNeverCompletes)
@@ -132,36 +141,21 @@ std::string faultName(const ::testing::TestParamInfo<Fault> &info)
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultSweep, ::testing::ValuesIn(kFaults), faultName);
 
-// The shim must really bite, or the rows above prove nothing: with a generous
-// budget the extraction goes through, with none it fails.
-TEST(FaultShim, FailsWritesOnlyPastItsBudget)
+// The shim must really bite, or the rows above prove nothing: each fault set out
+// of reach lets the extraction through, and a write budget of none stops it.
+TEST_F(FaultLessonTest, TheShimFailsOnlyWhatItIsToldTo)
 {
-    QTemporaryDir folder;
-    const QString archive = folder.path() + "/lesson.zip";
-    ASSERT_TRUE(writeFaultLesson(archive));
-    const ProbeResult generous = runProbe(
-        {archive, folder.path() + "/a", preloadWith({{"FAULT_WRITE_AFTER", "100000000"}}), -1});
-    EXPECT_TRUE(generous.result);
-    const ProbeResult none =
-        runProbe({archive, folder.path() + "/b", preloadWith({{"FAULT_WRITE_AFTER", "0"}}), -1});
-    EXPECT_FALSE(none.result);
-    const ProbeResult eioPastEveryFile =
-        runProbe({archive, folder.path() + "/c", preloadWith({{"FAULT_EIO_AT", "100000000"}}), -1});
-    EXPECT_TRUE(eioPastEveryFile.result);
-    const ProbeResult readEioPastTheArchive = runProbe(
-        {archive, folder.path() + "/d", preloadWith({{"FAULT_READ_EIO_AT", "100000000"}}), -1});
-    EXPECT_TRUE(readEioPastTheArchive.result);
+    EXPECT_TRUE(runWithShim("a", "FAULT_WRITE_AFTER", "100000000").result);
+    EXPECT_FALSE(runWithShim("b", "FAULT_WRITE_AFTER", "0").result);
+    EXPECT_TRUE(runWithShim("c", "FAULT_EIO_AT", "100000000").result);
+    EXPECT_TRUE(runWithShim("d", "FAULT_READ_EIO_AT", "100000000").result);
 }
 
 // With no thread to be had, a file larger than the write buffer is written by the
 // extracting thread alone, and still comes out whole (its CRC is checked).
-TEST(FaultShim, WithoutThreadsLargeFilesStillExtract)
+TEST_F(FaultLessonTest, WithoutThreadsLargeFilesStillExtract)
 {
-    QTemporaryDir folder;
-    const QString archive = folder.path() + "/lesson.zip";
-    ASSERT_TRUE(writeFaultLesson(archive));
-    const ProbeResult run = runProbe(
-        {archive, folder.path() + "/lesson", preloadWith({{"FAULT_NO_THREADS", "1"}}), -1});
+    const ProbeResult run = runWithShim("lesson", "FAULT_NO_THREADS", "1");
     ASSERT_TRUE(run.ranCleanly()) << run.child.output.toStdString();
     EXPECT_TRUE(run.result) << run.messages.join('|').toStdString();
     EXPECT_TRUE(run.complete);
