@@ -5,15 +5,14 @@
 
 #include "ProcessRunner.h"
 #include "TestFiles.h"
+#include "Waiting.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -22,17 +21,6 @@ namespace
 
 // Waits for a file that a detached process writes; the limit only guards against
 // a hang.
-bool appears(const QString &path)
-{
-    QDeadlineTimer limit(15000);
-    while (!QFileInfo::exists(path)) {
-        if (limit.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 int fileCount(const QString &folder)
 {
     int count = 0;
@@ -94,7 +82,7 @@ TEST_F(UnspoolBundle, UnpacksTheLessonStartsTheLauncherAndEnds)
     EXPECT_EQ(process.exitCode(), 0);
 
     const QString folder = lessonFolder();
-    EXPECT_TRUE(appears(folder + u'/' + QLatin1String(lessonzip::kMarkerName)))
+    EXPECT_TRUE(fileAppears(folder + u'/' + QLatin1String(lessonzip::kMarkerName), 15000))
         << "the launcher was not started";
     EXPECT_EQ(testfiles::read(folder + u'/' + QLatin1String(lessonzip::kMarkerName)), "started\n");
     for (const lessonzip::Entry &entry : lessonzip::lessonEntries()) {
@@ -113,7 +101,7 @@ TEST_F(UnspoolBundle, ItemsOfTheLauncherBundleAreOpenToAll)
 
     const QString folder = lessonFolder();
     // The launcher writes into the lesson folder; let it finish before the folder goes.
-    EXPECT_TRUE(appears(folder + u'/' + QLatin1String(lessonzip::kMarkerName)));
+    EXPECT_TRUE(fileAppears(folder + u'/' + QLatin1String(lessonzip::kMarkerName), 15000));
     // The bundle's own entries; folders made on the way (Contents) keep the usual mode.
     for (const char *item : {"Wayfarer.app", "Wayfarer.app/Contents/Info.plist",
                              "Wayfarer.app/Contents/MacOS/Wayfarer"})

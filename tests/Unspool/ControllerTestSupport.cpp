@@ -1,21 +1,6 @@
 #include "ControllerTestSupport.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QThread>
-
-bool waitUntil(const std::function<bool()> &done)
-{
-    QDeadlineTimer limit(60000);
-    while (!done()) {
-        if (limit.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 void ControllerTest::SetUp()
 {

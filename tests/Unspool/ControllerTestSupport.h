@@ -8,12 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "Waiting.h"
+
 #include <functional>
 #include <memory>
-
-// Runs the event loop until `done` holds; false after a generous limit, which only
-// guards against a hang and says nothing about speed.
-bool waitUntil(const std::function<bool()> &done);
 
 // A lesson bundle laid out in a fresh folder, with fake services around the real
 // hand-over to the main thread.

@@ -7,6 +7,7 @@
 #include "PackerHarness.h"
 #include "RunningProcesses.h"
 #include "TestFiles.h"
+#include "Waiting.h"
 
 #include <QDir>
 #include <QDirIterator>

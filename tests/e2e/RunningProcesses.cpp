@@ -1,10 +1,8 @@
 #include "RunningProcesses.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 namespace e2etest
 {
@@ -41,18 +39,6 @@ QList<pid_t> processesRunning(const QString &executable)
             pids.append(pid);
     }
     return pids;
-}
-
-bool waitUntil(const std::function<bool()> &done, int patienceMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > patienceMs)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
 }
 
 } // namespace e2etest

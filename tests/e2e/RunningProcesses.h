@@ -15,8 +15,4 @@ namespace e2etest
 // Live (not yet ended) processes whose executable is `executable`.
 QList<pid_t> processesRunning(const QString &executable);
 
-// Polls `done` until it holds or the patience runs out (a safety net against a hang,
-// not a timing requirement); true when it held.
-bool waitUntil(const std::function<bool()> &done, int patienceMs = 60000);
-
 } // namespace e2etest

@@ -8,12 +8,11 @@
 #include "HostileSuite.h"
 #include "ProcessRunner.h"
 #include "QtPrinters.h"
+#include "Waiting.h"
 #include "WorldState.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -61,16 +60,6 @@ childrun::Outcome runUnspool(const LessonRun &run, long long fileSizeLimit, int 
 }
 
 // The launcher is started detached; give a started one time to leave its mark.
-bool markerAppears(const QString &marker, int waitMs)
-{
-    for (int waited = 0; waited <= waitMs; waited += 100) {
-        if (QFileInfo::exists(marker))
-            return true;
-        QThread::msleep(100);
-    }
-    return false;
-}
-
 class HostileUnspool : public ::testing::TestWithParam<Case>
 {
 };
@@ -94,11 +83,11 @@ TEST_P(HostileUnspool, StartsTheLauncherOnlyForASoundLesson)
     EXPECT_EQ(changes(before, worldState(hostile::world(), {runFolder})), QStringList());
     if (sound) {
         EXPECT_TRUE(outcome.exited) << "a sound lesson ends Unspool by itself";
-        EXPECT_TRUE(markerAppears(run.marker, 20000));
+        EXPECT_TRUE(fileAppears(run.marker, 20000));
         return;
     }
     EXPECT_TRUE(outcome.timedOut) << "a refused lesson waits at its alert, not ending quietly";
-    EXPECT_FALSE(markerAppears(run.marker, 1000)) << "the launcher of a refused lesson ran";
+    EXPECT_FALSE(fileAppears(run.marker, 1000)) << "the launcher of a refused lesson ran";
 }
 
 std::string caseName(const ::testing::TestParamInfo<Case> &info)
@@ -118,14 +107,14 @@ TEST(UnspoolFault, FileSizeLimitNeverStartsTheLauncher)
     LessonRun control;
     ASSERT_TRUE(prepareRun("fault-control", archive, control));
     runUnspool(control, -1, kExtractionDeadlineMs);
-    ASSERT_TRUE(markerAppears(control.marker, 20000)) << "positive control: no limit, launched";
+    ASSERT_TRUE(fileAppears(control.marker, 20000)) << "positive control: no limit, launched";
 
     LessonRun limited;
     ASSERT_TRUE(prepareRun("fault-limited", archive, limited));
     const childrun::Outcome outcome = runUnspool(limited, 4096, kAlertWaitMs);
     EXPECT_EQ(outcome.signal, 0);
     EXPECT_TRUE(outcome.timedOut) << "the failed lesson waits at its alert";
-    EXPECT_FALSE(markerAppears(limited.marker, 1000));
+    EXPECT_FALSE(fileAppears(limited.marker, 1000));
 }
 
 } // namespace
