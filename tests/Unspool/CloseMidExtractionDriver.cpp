@@ -1,14 +1,10 @@
-// Runs Unspool's controller and run loop on the bundle named by the first argument
+// Runs Unspool, wired as the program is, on the bundle named by the first argument
 // and closes the window as soon as the bar first moves, the way a user would close
 // it mid-extraction. The process must then end at once, with status 0.
 #include "MainMenuViewController.h"
-#include "UnspoolApplication.h"
+#include "UnspoolProgram.h"
 
 #include "LinuxMainBundle.h"
-#include "LinuxOpenService.h"
-#include "LinuxTemporaryDirectory.h"
-#include "QtAlerts.h"
-#include "QtMainThread.h"
 
 #include <QApplication>
 #include <QProgressBar>
@@ -23,16 +19,10 @@ int main(int argc, char **argv)
         return 2;
 
     platform::LinuxMainBundle mainBundle(QString::fromLocal8Bit(argv[1]));
-    platform::LinuxTemporaryDirectory temporaryDirectory;
-    platform::LinuxOpenService openService;
-    platform::QtAlerts alerts;
-    platform::QtMainThread mainThread;
-    unspool::MainMenuViewController controller({mainBundle, temporaryDirectory, openService, alerts,
-                                                mainThread, [] { QApplication::quit(); }});
-
-    // Runs inside the hand-over, while the extraction thread waits for it.
-    QWidget *window = controller.window();
-    QObject::connect(controller.getProgressBar(), &QProgressBar::valueChanged, window,
-                     [window](int) { window->close(); });
-    return unspool::runApplication(application, controller);
+    return unspool::runProgram(application, mainBundle, [](unspool::MainMenuViewController &c) {
+        // Runs inside the hand-over, while the extraction thread waits for it.
+        QWidget *window = c.window();
+        QObject::connect(c.getProgressBar(), &QProgressBar::valueChanged, window,
+                         [window](int) { window->close(); });
+    });
 }
