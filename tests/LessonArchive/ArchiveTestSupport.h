@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LessonArchiveDelegate.h"
+#include "QtPrinters.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -10,13 +11,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <ostream>
-
-// Readable failure output for Qt strings.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 // Shared by the LessonArchive tests: a delegate that writes down what it is told,
 // and the second implementations (Python's zipfile, Info-ZIP) run as child processes.

@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-// Readable GoogleTest failures for Qt strings and lists of them.
+// Readable GoogleTest failures for Qt strings.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
