@@ -5,6 +5,7 @@
 // that presses Wayfarer's lesson button needs that display and xdotool, and is
 // skipped without them.
 #include "PackerHarness.h"
+#include "ProcessRunner.h"
 #include "RunningProcesses.h"
 #include "TestFiles.h"
 #include "Waiting.h"
@@ -55,13 +56,12 @@ QDateTime throughDosTime(const QDateTime &modified)
 
 std::optional<QByteArray> xdotool(const QStringList &arguments)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start("xdotool", arguments);
-    if (!process.waitForFinished(kPatienceMs) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
+    // `timeout` keeps a search that never matches from hanging the test.
+    const platform::ProcessResult result = platform::runProcess(
+        "timeout", QStringList{QString::number(kPatienceMs / 1000), "xdotool"} + arguments);
+    if (!result.started || result.exitCode != 0)
         return std::nullopt;
-    return process.readAllStandardOutput().trimmed();
+    return result.output.trimmed();
 }
 
 class EndToEnd : public ::testing::Test
