@@ -80,19 +80,22 @@ bool GMIMRootActions::_executePrivilegedTask(const QString &tool, const QStringL
 
 void GMIMRootActions::forceQuitPID(int pid)
 {
-    // kill reads 0 and negative numbers as process groups; -1 as root is every process.
-    if (pid <= 0)
-        return;
-    _executePrivilegedTask(QStringLiteral("/bin/kill"),
-                           {QStringLiteral("-9"), QString::number(pid)});
+    _killWithRootRights(pid);
 }
 
 bool GMIMRootActions::forceQuitProcess(const GMUExtensions::ProcessIdentity &identity)
 {
-    if (identity.pid <= 0 || !GMUExtensions::stillSameProcess(identity))
+    return identity.pid > 0 && GMUExtensions::stillSameProcess(identity) &&
+           _killWithRootRights(identity.pid);
+}
+
+bool GMIMRootActions::_killWithRootRights(int pid)
+{
+    // kill reads 0 and negative numbers as process groups; -1 as root is every process.
+    if (pid <= 0)
         return false;
     return _executePrivilegedTask(QStringLiteral("/bin/kill"),
-                                  {QStringLiteral("-9"), QString::number(identity.pid)});
+                                  {QStringLiteral("-9"), QString::number(pid)});
 }
 
 void GMIMRootActions::removeFile(const QString &path)

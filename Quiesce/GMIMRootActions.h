@@ -62,6 +62,7 @@ class GMIMRootActions
   private:
     GMIMRootActions(platform::PrivilegedRunner &runner, platform::SystemLog &log);
     bool _executePrivilegedTask(const QString &tool, const QStringList &arguments);
+    bool _killWithRootRights(int pid);
 
     platform::PrivilegedRunner &mRunner;
     platform::SystemLog &mLog;
