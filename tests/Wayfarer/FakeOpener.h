@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -11,17 +13,10 @@ namespace wayfarer_test
 
 inline bool writeFakeOpener(const QString &binFolder, const QString &recordFile, int exitStatus)
 {
-    QFile script(binFolder + "/xdg-open");
-    if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const QByteArray text = "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
-                            QFile::encodeName(recordFile) + "'\nexit " +
-                            QByteArray::number(exitStatus) + "\n";
-    return script.write(text) == text.size() &&
-           script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                 QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                 QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                 QFileDevice::ExeOther);
+    return testfiles::writeExecutable(binFolder + "/xdg-open",
+                                      "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
+                                          QFile::encodeName(recordFile) + "'\nexit " +
+                                          QByteArray::number(exitStatus) + "\n");
 }
 
 } // namespace wayfarer_test

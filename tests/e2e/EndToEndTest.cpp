@@ -93,9 +93,7 @@ class EndToEnd : public ::testing::Test
         const QString opener = tmp.filePath("bin/xdg-open");
         const QByteArray script =
             "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + QFile::encodeName(openerRecord()) + "'\n";
-        return testfiles::write(opener, script) &&
-               QFile::setPermissions(opener,
-                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return testfiles::writeExecutable(opener, script);
     }
 
     QString openerRecord() const { return tmp.filePath("opened.txt"); }

@@ -19,13 +19,12 @@ namespace
 QString writeOpener(const QString &folder, int status)
 {
     const QString path = folder + "/opener";
-    testfiles::write(path, QStringLiteral("#!/bin/sh\n"
-                                          "echo \"$1\" > \"$0.arg\"\n"
-                                          "ls /proc/$$/fd > \"$0.fds\"\n"
-                                          "exit %1\n")
-                               .arg(status)
-                               .toUtf8());
-    ::chmod(QFile::encodeName(path).constData(), 0755);
+    testfiles::writeExecutable(path, QStringLiteral("#!/bin/sh\n"
+                                                    "echo \"$1\" > \"$0.arg\"\n"
+                                                    "ls /proc/$$/fd > \"$0.fds\"\n"
+                                                    "exit %1\n")
+                                         .arg(status)
+                                         .toUtf8());
     return path;
 }
 

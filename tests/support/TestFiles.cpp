@@ -19,6 +19,13 @@ bool write(const QString &path, const QByteArray &content)
            file.write(content) == content.size();
 }
 
+bool writeExecutable(const QString &path, const QByteArray &content)
+{
+    return write(path, content) &&
+           QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOwner |
+                                           QFile::WriteOwner | QFile::ExeOwner);
+}
+
 QByteArray read(const QString &path)
 {
     QFile file(path);

@@ -14,6 +14,8 @@ namespace testfiles
 
 // Writes `content` to `path`, creating parent folders; returns success.
 bool write(const QString &path, const QByteArray &content);
+// The same, then makes the file runnable by its owner (a script, a stand-in tool).
+bool writeExecutable(const QString &path, const QByteArray &content);
 // The whole content, or a null array when unreadable.
 QByteArray read(const QString &path);
 // lstat's mode, or 0 when nothing is there.

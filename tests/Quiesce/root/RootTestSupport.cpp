@@ -1,5 +1,7 @@
 #include "RootTestSupport.h"
 
+#include "TestFiles.h"
+
 #include <csignal>
 
 #include <sys/wait.h>
@@ -83,12 +85,7 @@ bool StubbornChild::endedByKill()
 
 bool writeScript(const QString &path, const QByteArray &body)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write("#!/bin/sh\n" + body + "\n");
-    file.close();
-    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return testfiles::writeExecutable(path, "#!/bin/sh\n" + body + "\n");
 }
 
 } // namespace roottest

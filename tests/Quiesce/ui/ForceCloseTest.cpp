@@ -92,9 +92,8 @@ TEST_F(ForceCloseTest, ARefusedAuthorizationChangesNothingAndAsksAgain)
     // Answers as pkexec does when its dialog is dismissed, counting the requests.
     const QString pkexec = tempPath(QStringLiteral("pkexec"));
     const QString asked = tempPath(QStringLiteral("asked"));
-    ASSERT_TRUE(
-        testfiles::write(pkexec, "#!/bin/sh\necho asked >>\"$QUIESCE_TEST_ASKED\"\nexit 126\n"));
-    ASSERT_TRUE(QFile::setPermissions(pkexec, QFile::ReadOwner | QFile::ExeOwner));
+    ASSERT_TRUE(testfiles::writeExecutable(
+        pkexec, "#!/bin/sh\necho asked >>\"$QUIESCE_TEST_ASKED\"\nexit 126\n"));
     qputenv("QUIESCE_TEST_ASKED", asked.toLocal8Bit());
     useHelper(pkexec, {QStringLiteral(QUIESCE_ROOT_HELPER)});
 
