@@ -2,7 +2,6 @@
 // hold the plug-in open until none is left. Its exit status is its answer:
 // 0 go on with the installation, 1 the user stopped.
 #include "CGMCApp.h"
-#include "GMIMRootActions.h"
 
 #include "LinuxMainBundle.h"
 #include "LinuxUser.h"
@@ -12,7 +11,6 @@
 
 #include <QApplication>
 #include <QTranslator>
-
 
 int main(int argc, char **argv)
 {
@@ -31,10 +29,9 @@ int main(int argc, char **argv)
         mainBundle.pathForResource(QStringLiteral("GenericApplication"), QStringLiteral("png")));
     platform::QtAlerts alerts;
 
+    // The services not named here are the real ones (see CGMCApp::Services).
     CGMCApp controller(QStringLiteral("/"), user.homeDirectory(),
-                       {workspace, icons, alerts, &GMIMRootActions::sharedInstance,
-                        &CGMCApp::terminateWithUserRights, /* exit: the process ends at once */ {},
-                        &GMUExtensions::processNameForPID});
+                       {workspace, icons, alerts, {}, {}, {}, {}});
     controller.start();
     application.exec();
     // Not reached: the controller ends the program with its status, also when the
