@@ -1,6 +1,7 @@
 // Real runs of the built bundle on a virtual X screen, for the failures: the
 // program shows its "Error" sheet, waits for the user, and ends when the button is
 // pressed. (The sheet's texts are checked in-process; X shows only window titles.)
+#include "LessonBundleTest.h"
 #include "LessonZip.h"
 
 #include "ProcessRunner.h"
@@ -39,51 +40,21 @@ bool xdotool(const QStringList &arguments)
     return result.started && result.exitCode == 0;
 }
 
-class UnspoolAlert : public ::testing::TestWithParam<AlertRow>
+class UnspoolAlert : public LessonBundleTest, public ::testing::WithParamInterface<AlertRow>
 {
   protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-        ASSERT_TRUE(root.isValid());
-        lessonBundle = root.path() + QStringLiteral("/Sample Lesson.app");
-        const platform::ProcessResult copy = platform::runProcess(
-            QStringLiteral("cp"),
-            {QStringLiteral("-R"), QStringLiteral(UNSPOOL_BUNDLE), lessonBundle});
-        ASSERT_EQ(copy.exitCode, 0);
-        ASSERT_TRUE(QDir().mkpath(temporary()));
+        LessonBundleTest::SetUp();
     }
-
-    void TearDown() override
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-
-    QString temporary() const { return root.path() + QStringLiteral("/tmp"); }
-
-    void start()
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("TMPDIR"), temporary());
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(lessonBundle + QStringLiteral("/Contents/MacOS/Unspool"));
-    }
-
-    QTemporaryDir root;
-    QString lessonBundle;
-    QProcess process;
 };
 
 TEST_P(UnspoolAlert, WaitsForTheUserThenEnds)
 {
     ASSERT_TRUE(GetParam().arrange(lessonBundle + QStringLiteral("/Contents/Resources")));
-    start();
+    start(QStringLiteral("xcb"), bundleProgram());
     ASSERT_TRUE(process.waitForStarted());
 
     ASSERT_TRUE(xdotool({QStringLiteral("search"), QStringLiteral("--sync"),

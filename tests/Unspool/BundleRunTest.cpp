@@ -1,6 +1,7 @@
 // Real runs of the built Unspool bundle, offscreen, with TMPDIR pointed at a test
 // folder: what lands in the lesson folder, that the launcher was started, and that
 // Unspool itself ends.
+#include "LessonBundleTest.h"
 #include "LessonZip.h"
 
 #include "ProcessRunner.h"
@@ -30,21 +31,9 @@ int fileCount(const QString &folder)
     return count;
 }
 
-class UnspoolBundle : public ::testing::Test
+class UnspoolBundle : public LessonBundleTest
 {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(root.isValid());
-        lessonBundle = root.path() + QStringLiteral("/Sample Lesson.app");
-        const platform::ProcessResult copy = platform::runProcess(
-            QStringLiteral("cp"),
-            {QStringLiteral("-R"), QStringLiteral(UNSPOOL_BUNDLE), lessonBundle});
-        ASSERT_EQ(copy.exitCode, 0);
-        ASSERT_TRUE(QDir().mkpath(temporary()));
-    }
-
-    QString temporary() const { return root.path() + QStringLiteral("/tmp"); }
     QString lessonFolder() const
     {
         return temporary() + QStringLiteral("/Brindle_Lessons/Sample Lesson");
@@ -57,20 +46,11 @@ class UnspoolBundle : public ::testing::Test
     // Runs `program` with `arguments` offscreen with our TMPDIR; true when it ended.
     bool run(const QString &program, const QStringList &arguments = {})
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("TMPDIR"), temporary());
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(program, arguments);
+        start(QStringLiteral("offscreen"), program, arguments);
         return process.waitForStarted() && process.waitForFinished(120000);
     }
 
-    bool runBundle() { return run(lessonBundle + QStringLiteral("/Contents/MacOS/Unspool")); }
-
-    QTemporaryDir root;
-    QString lessonBundle;
-    QProcess process;
+    bool runBundle() { return run(bundleProgram()); }
 };
 
 TEST_F(UnspoolBundle, UnpacksTheLessonStartsTheLauncherAndEnds)
