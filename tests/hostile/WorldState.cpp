@@ -1,8 +1,11 @@
 #include "WorldState.h"
 
+#include "FileDescriptor.h"
+#include "FileIO.h"
+#include "TestFiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 
 #include <fcntl.h>
@@ -23,15 +26,13 @@ bool isExcluded(const QString &relative, const QStringList &excluded)
 
 QString digest(const QByteArray &path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const FileDescriptor file(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.isOpen())
         return QStringLiteral("unreadable");
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    char chunk[65536];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
-        hash.addData(QByteArrayView(chunk, n));
-    ::close(fd);
+    readToEnd(file.get(), [&hash](const char *piece, std::size_t size) {
+        hash.addData(QByteArrayView(piece, static_cast<qsizetype>(size)));
+    });
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -60,23 +61,15 @@ QString describe(const QByteArray &path, const struct stat &st)
 
 QStringList worldState(const QString &root, const QStringList &excluded)
 {
-    QStringList lines;
     const QDir base(root);
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = base.relativeFilePath(path);
-        if (isExcluded(relative, excluded))
-            continue;
+    return testfiles::describeTree(root, [&](const QString &path) {
+        if (isExcluded(base.relativeFilePath(path), excluded))
+            return QString();
         const QByteArray bytes = QFile::encodeName(path);
         struct stat st {
         };
-        if (::lstat(bytes.constData(), &st) == 0)
-            lines.append(relative + describe(bytes, st));
-    }
-    lines.sort();
-    return lines;
+        return ::lstat(bytes.constData(), &st) == 0 ? describe(bytes, st) : QString();
+    });
 }
 
 QStringList changes(const QStringList &before, const QStringList &after)

@@ -53,7 +53,9 @@ QStringList describeTree(const QString &root,
     const QDir base(root);
     while (it.hasNext()) {
         const QString path = it.next();
-        lines.append(base.relativeFilePath(path) + describe(path));
+        const QString description = describe(path);
+        if (!description.isNull())
+            lines.append(base.relativeFilePath(path) + description);
     }
     lines.sort();
     return lines;

@@ -21,7 +21,8 @@ QByteArray read(const QString &path);
 // lstat's mode, or 0 when nothing is there.
 mode_t modeOf(const QString &path);
 // One line per path below `root`, hidden ones included: the relative path
-// followed by what `describe` says of the full path; sorted.
+// followed by what `describe` says of the full path; sorted. A path described by
+// a null string is left out.
 QStringList describeTree(const QString &root,
                          const std::function<QString(const QString &path)> &describe);
 
