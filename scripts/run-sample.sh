@@ -29,17 +29,6 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$unspool"
 fi
 
-# Headless. Unspool unpacks into the user's temporary folder: $TMPDIR when set and
-# closed to other users, otherwise a private folder user-<uid> below it (or /tmp).
-temporary=/tmp/user-$(id -u)
-if [ -n "${TMPDIR:-}" ]; then
-  temporary=${TMPDIR%/}
-  mode=$(stat -L -c %a "$TMPDIR" 2>/dev/null || echo 0)
-  (( (8#$mode & 8#022) == 0 )) || temporary=$temporary/user-$(id -u)
-fi
-lesson="$temporary/Brindle_Lessons/$name"
-wayfarer="$lesson/Wayfarer.app/Contents/MacOS/Wayfarer"
-
 echo "run-sample: no display; running the lesson offscreen"
 status=0
 QT_QPA_PLATFORM=offscreen timeout 120 "$unspool" || status=$?
@@ -48,30 +37,35 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 
-# Unspool starts Wayfarer in a session of its own; find it by its executable.
-wayfarer_pid() {
-  local exe
+# Unspool starts Wayfarer in a session of its own, from the lesson folder it made
+# in the user's temporary folder; find it by its executable, and the folder by it.
+launcher_suffix="/Brindle_Lessons/$name/Wayfarer.app/Contents/MacOS/Wayfarer"
+find_wayfarer() {
+  local exe target
   for exe in /proc/[0-9]*/exe; do
-    if [ "$(readlink "$exe" 2>/dev/null)" = "$wayfarer" ]; then
-      basename "$(dirname "$exe")"
+    target=$(readlink "$exe" 2>/dev/null) || continue
+    if [[ "$target" == *"$launcher_suffix" ]]; then
+      pid=$(basename "$(dirname "$exe")")
+      lesson=${target%/Wayfarer.app/Contents/MacOS/Wayfarer}
       return 0
     fi
   done
   return 1
 }
 pid=""
+lesson=""
 for _ in $(seq 100); do
-  pid=$(wayfarer_pid) && break
+  find_wayfarer && break
   sleep 0.1
 done
 
-echo "run-sample: lesson folder: $lesson"
-echo "run-sample:   setup launcher: $lesson/Wayfarer.app"
-echo "run-sample:   start page:     $lesson/pagewright_files/index.html"
 if [ -z "$pid" ]; then
   echo "run-sample: the setup launcher did not start" >&2
   exit 1
 fi
+echo "run-sample: lesson folder: $lesson"
+echo "run-sample:   setup launcher: $lesson/Wayfarer.app"
+echo "run-sample:   start page:     $lesson/pagewright_files/index.html"
 echo "run-sample: the setup launcher Wayfarer started offscreen (pid $pid); ending it, since"
 echo "run-sample: without a display nobody can press its buttons"
 kill "$pid"
