@@ -12,7 +12,9 @@ namespace platform
 //
 // An application record is a map with the keys
 //   "NSApplicationProcessIdentifier" (int), "NSApplicationName" (QString),
-//   "NSApplicationPath" (QString, the .app folder), "NSApplicationBundleIdentifier" (QString);
+//   "NSApplicationPath" (QString, the .app folder, or where the platform keeps its
+//   application records elsewhere, that record's file),
+//   "NSApplicationBundleIdentifier" (QString, the bundle's or the record's identifier);
 // a key whose value is unknown is left out.
 class Workspace
 {
