@@ -30,6 +30,18 @@ namespace
 const QString kGlimmerPluginFilesystemRelativeLocation =
     QStringLiteral("Library/Internet Plug-Ins/Glimmer Player.plugin");
 const QString sInstallerAppBundleID = QStringLiteral("com.apple.installer");
+// The desktops' own software installers, known by their desktop entry ids.
+const QStringList kDesktopInstallerIDs = {
+    QStringLiteral("org.gnome.Software"),
+    QStringLiteral("gnome-software-local-file"),
+    QStringLiteral("gnome-software-local-file-packagekit"),
+    QStringLiteral("gnome-software-local-file-flatpak"),
+    QStringLiteral("org.kde.discover"),
+    QStringLiteral("org.kde.discover.urlhandler"),
+    QStringLiteral("io.elementary.appcenter"),
+    QStringLiteral("mintinstall"),
+    QStringLiteral("gdebi"),
+};
 
 const QString kPluginHostProcessName = QStringLiteral("WebKitPluginHost");
 const QString kBrowserName = QStringLiteral("Safari");
@@ -51,6 +63,12 @@ QString pluginLocation(const QString &folder)
 QList<int> holdersBelow(const QString &folder)
 {
     return GMUExtensions::processIDsWithOpenFile(pluginLocation(folder)).value_or(QList<int>());
+}
+
+bool isInstaller(const QString &identifier)
+{
+    return identifier.compare(sInstallerAppBundleID, Qt::CaseInsensitive) == 0 ||
+           kDesktopInstallerIDs.contains(identifier, Qt::CaseInsensitive);
 }
 
 CGMCApp::Services withDefaults(CGMCApp::Services services)
@@ -348,8 +366,7 @@ void CGMCApp::_installerAppActivationHandlerRunnable(std::stop_token stop)
         const QString front = workspace.activeApplication()
                                   .value(QStringLiteral("NSApplicationBundleIdentifier"))
                                   .toString();
-        if (front.compare(sInstallerAppBundleID, Qt::CaseInsensitive) == 0 &&
-            mShouldContinuouslyBringWindowToFront)
+        if (isInstaller(front) && mShouldContinuouslyBringWindowToFront)
             workspace.activateIgnoringOtherApps();
     }
 }
