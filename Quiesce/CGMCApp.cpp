@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QTableView>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -291,11 +292,27 @@ void CGMCApp::_closeApplicationRowButtonPressed()
     // name another process by now.
     const auto identity = _identityToClose(row, target);
     if (identity && GMUExtensions::stillSameProcess(*identity))
-        mServices.terminate(target);
+        _closeProcess(*identity);
     if (!_refreshOrFinish())
         return;
     _refreshInternalOpenPIDListMetadata();
     _reloadTable();
+}
+
+// TERM ends an editor with its unsaved work, so a holder with a window is first
+// asked the way its close button asks, which lets it offer to save. When it is
+// still listed at the next Close, it gets TERM.
+void CGMCApp::_closeProcess(const GMUExtensions::ProcessIdentity &identity)
+{
+    const bool asked =
+        std::any_of(mAskedToClose.cbegin(), mAskedToClose.cend(), [&](const auto &a) {
+            return a.pid == identity.pid && a.startTime == identity.startTime;
+        });
+    if (!asked && mServices.workspace.requestClose(identity.pid)) {
+        mAskedToClose.append(identity);
+        return;
+    }
+    mServices.terminate(identity.pid);
 }
 
 void CGMCApp::iaContinueButtonPressed()

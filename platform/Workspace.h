@@ -31,6 +31,10 @@ class Workspace
     // another application is active. May be called from any thread; the window work
     // is handed to the main thread.
     virtual void activateIgnoringOtherApps() = 0;
+    // Asks the application of process `pid` to close its windows the way their
+    // close buttons do, so it can offer to save its work; does not wait for it.
+    // False when the process has no window that can be asked.
+    virtual bool requestClose(int pid) = 0;
     // Mount points of the local file systems, in the order the system lists them.
     virtual QList<QString> mountedLocalVolumePaths() const = 0;
     // Writability and unmountability of the volume mounted at `path`; false when

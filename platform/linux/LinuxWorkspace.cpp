@@ -128,6 +128,14 @@ QVariantMap LinuxWorkspace::activeApplication() const
     return applicationRecord(*pid, entries);
 }
 
+bool LinuxWorkspace::requestClose(int pid)
+{
+    bool asked = false;
+    for (quint32 window : mX11->windowsByProcess().values(pid))
+        asked = mX11->requestClose(window) || asked;
+    return asked;
+}
+
 void LinuxWorkspace::activateIgnoringOtherApps()
 {
     QCoreApplication *app = QCoreApplication::instance();

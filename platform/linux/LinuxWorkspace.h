@@ -22,6 +22,7 @@ class X11Session;
 //   _NET_ACTIVE_WINDOW (its _NET_WM_PID); an empty record without an X display.
 // - Activation: raises and activates this program's visible top-level window, and
 //   asks the X11 window manager to activate it where there is one.
+// - Closing: the process's top-level X11 windows are asked to close.
 // - Volumes: /proc/self/mountinfo; writable unless mounted read-only, unmountable
 //   when it sits on a removable block device.
 class LinuxWorkspace : public Workspace
@@ -32,6 +33,7 @@ class LinuxWorkspace : public Workspace
     QList<QVariantMap> launchedApplications() const override;
     QVariantMap activeApplication() const override;
     void activateIgnoringOtherApps() override;
+    bool requestClose(int pid) override;
     QList<QString> mountedLocalVolumePaths() const override;
     bool fileSystemInfo(const QString &path, bool *writable, bool *unmountable) const override;
 

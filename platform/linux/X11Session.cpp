@@ -34,6 +34,11 @@ X11Session::X11Session()
     mActiveWindowAtom = atom("_NET_ACTIVE_WINDOW");
     mWindowPidAtom = atom("_NET_WM_PID");
     mClientListAtom = atom("_NET_CLIENT_LIST");
+    mSupportedAtom = atom("_NET_SUPPORTED");
+    mSupportingCheckAtom = atom("_NET_SUPPORTING_WM_CHECK");
+    mCloseWindowAtom = atom("_NET_CLOSE_WINDOW");
+    mProtocolsAtom = atom("WM_PROTOCOLS");
+    mDeleteWindowAtom = atom("WM_DELETE_WINDOW");
 }
 
 X11Session::~X11Session()
@@ -160,6 +165,48 @@ QStringList X11Session::windowClass(quint32 window) const
     for (const QByteArray &name : text.split('\0').mid(0, 2))
         names.append(QString::fromLatin1(name));
     return names;
+}
+
+// A window manager is running when the window it names in _NET_SUPPORTING_WM_CHECK
+// names itself; what it left in _NET_SUPPORTED after it ended counts for nothing.
+bool X11Session::windowManagerCloses() const
+{
+    if (mSupportingCheckAtom == XCB_ATOM_NONE || mCloseWindowAtom == XCB_ATOM_NONE)
+        return false;
+    const std::optional<quint32> check = cardinalProperty(mRoot, mSupportingCheckAtom);
+    if (!check || *check == XCB_WINDOW_NONE ||
+        cardinalProperty(*check, mSupportingCheckAtom) != check)
+        return false;
+    return listProperty(mRoot, mSupportedAtom).contains(mCloseWindowAtom);
+}
+
+bool X11Session::requestClose(quint32 window) const
+{
+    if (!mConnection)
+        return false;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    if (windowManagerCloses()) {
+        event.type = mCloseWindowAtom;
+        event.data.data32[0] = XCB_CURRENT_TIME;
+        event.data.data32[1] = 2; // the request comes from a pager-like source
+        xcb_send_event(mConnection, 0, mRoot,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char *>(&event));
+    } else if (mDeleteWindowAtom != XCB_ATOM_NONE &&
+               listProperty(window, mProtocolsAtom).contains(mDeleteWindowAtom)) {
+        event.type = mProtocolsAtom;
+        event.data.data32[0] = mDeleteWindowAtom;
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(mConnection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char *>(&event));
+    } else {
+        return false;
+    }
+    xcb_flush(mConnection);
+    return true;
 }
 
 } // namespace platform
