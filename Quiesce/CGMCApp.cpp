@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QTableView>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -30,6 +31,18 @@ namespace
 const QString kGlimmerPluginFilesystemRelativeLocation =
     QStringLiteral("Library/Internet Plug-Ins/Glimmer Player.plugin");
 const QString sInstallerAppBundleID = QStringLiteral("com.apple.installer");
+// The desktops' own software installers, known by their desktop entry ids.
+const QStringList kDesktopInstallerIDs = {
+    QStringLiteral("org.gnome.Software"),
+    QStringLiteral("gnome-software-local-file"),
+    QStringLiteral("gnome-software-local-file-packagekit"),
+    QStringLiteral("gnome-software-local-file-flatpak"),
+    QStringLiteral("org.kde.discover"),
+    QStringLiteral("org.kde.discover.urlhandler"),
+    QStringLiteral("io.elementary.appcenter"),
+    QStringLiteral("mintinstall"),
+    QStringLiteral("gdebi"),
+};
 
 const QString kPluginHostProcessName = QStringLiteral("WebKitPluginHost");
 const QString kBrowserName = QStringLiteral("Safari");
@@ -51,6 +64,12 @@ QString pluginLocation(const QString &folder)
 QList<int> holdersBelow(const QString &folder)
 {
     return GMUExtensions::processIDsWithOpenFile(pluginLocation(folder)).value_or(QList<int>());
+}
+
+bool isInstaller(const QString &identifier)
+{
+    return identifier.compare(sInstallerAppBundleID, Qt::CaseInsensitive) == 0 ||
+           kDesktopInstallerIDs.contains(identifier, Qt::CaseInsensitive);
 }
 
 CGMCApp::Services withDefaults(CGMCApp::Services services)
@@ -273,11 +292,27 @@ void CGMCApp::_closeApplicationRowButtonPressed()
     // name another process by now.
     const auto identity = _identityToClose(row, target);
     if (identity && GMUExtensions::stillSameProcess(*identity))
-        mServices.terminate(target);
+        _closeProcess(*identity);
     if (!_refreshOrFinish())
         return;
     _refreshInternalOpenPIDListMetadata();
     _reloadTable();
+}
+
+// TERM ends an editor with its unsaved work, so a holder with a window is first
+// asked the way its close button asks, which lets it offer to save. When it is
+// still listed at the next Close, it gets TERM.
+void CGMCApp::_closeProcess(const GMUExtensions::ProcessIdentity &identity)
+{
+    const bool asked =
+        std::any_of(mAskedToClose.cbegin(), mAskedToClose.cend(), [&](const auto &a) {
+            return a.pid == identity.pid && a.startTime == identity.startTime;
+        });
+    if (!asked && mServices.workspace.requestClose(identity.pid)) {
+        mAskedToClose.append(identity);
+        return;
+    }
+    mServices.terminate(identity.pid);
 }
 
 void CGMCApp::iaContinueButtonPressed()
@@ -348,8 +383,7 @@ void CGMCApp::_installerAppActivationHandlerRunnable(std::stop_token stop)
         const QString front = workspace.activeApplication()
                                   .value(QStringLiteral("NSApplicationBundleIdentifier"))
                                   .toString();
-        if (front.compare(sInstallerAppBundleID, Qt::CaseInsensitive) == 0 &&
-            mShouldContinuouslyBringWindowToFront)
+        if (isInstaller(front) && mShouldContinuouslyBringWindowToFront)
             workspace.activateIgnoringOtherApps();
     }
 }

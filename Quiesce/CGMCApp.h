@@ -36,7 +36,8 @@ class Workspace;
 
 // The close-applications window of the installer helper. It lists every process
 // that holds the installed plug-in open (system-wide and per-user copy), lets the
-// user close them one by one with the user's own rights or force all of them closed
+// user close them one by one with the user's own rights (asking a holder with a
+// window to close it first, as its close button would) or force all of them closed
 // with administrator rights, and ends the process with the status that tells the
 // installer whether to go on: 0 nothing holds the plug-in any more, 1 the user gave up.
 // Every operation runs on the main thread except the watcher, which keeps the window
@@ -105,6 +106,9 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     // The identity of the process to signal for entry `index`, when it still exists.
     std::optional<GMUExtensions::ProcessIdentity> _identityToClose(qsizetype index,
                                                                    int target) const;
+    // Asks the process to close its windows, or sends TERM when it has none or was
+    // asked before.
+    void _closeProcess(const GMUExtensions::ProcessIdentity &identity);
     void _installerAppActivationHandlerRunnable(std::stop_token stop);
     void _setUpTable();
     void _reloadTable();
@@ -129,6 +133,8 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     QList<std::optional<GMUExtensions::ProcessIdentity>> mOpenPIDIdentities;
     QStringList mOpenPIDNames;
     QList<QIcon> mOpenPIDIcons;
+    // Holders already asked to close their windows; a second Close sends TERM.
+    QList<GMUExtensions::ProcessIdentity> mAskedToClose;
     std::atomic<bool> mShouldContinuouslyBringWindowToFront{false};
     // Last member: stopped and joined before anything it reads goes away.
     std::jthread mWatcher;

@@ -12,7 +12,9 @@ namespace platform
 //
 // An application record is a map with the keys
 //   "NSApplicationProcessIdentifier" (int), "NSApplicationName" (QString),
-//   "NSApplicationPath" (QString, the .app folder), "NSApplicationBundleIdentifier" (QString);
+//   "NSApplicationPath" (QString, the .app folder, or where the platform keeps its
+//   application records elsewhere, that record's file),
+//   "NSApplicationBundleIdentifier" (QString, the bundle's or the record's identifier);
 // a key whose value is unknown is left out.
 class Workspace
 {
@@ -29,6 +31,10 @@ class Workspace
     // another application is active. May be called from any thread; the window work
     // is handed to the main thread.
     virtual void activateIgnoringOtherApps() = 0;
+    // Asks the application of process `pid` to close its windows the way their
+    // close buttons do, so it can offer to save its work; does not wait for it.
+    // False when the process has no window that can be asked.
+    virtual bool requestClose(int pid) = 0;
     // Mount points of the local file systems, in the order the system lists them.
     virtual QList<QString> mountedLocalVolumePaths() const = 0;
     // Writability and unmountability of the volume mounted at `path`; false when

@@ -1,8 +1,9 @@
 #!/bin/bash
-# Shows Quiesce.app on a virtual screen with three applications holding the user's
-# copy of the plug-in open, and saves a screenshot of the whole screen.
+# Shows Quiesce.app on a virtual screen with four applications holding the user's
+# copy of the plug-in open (two bundles, one desktop entry, one plain process), and
+# saves a screenshot of the whole screen.
 #   scripts/screenshot-quiesce.sh [build folder] [output.png]
-# Needs xvfb-run, xdotool and ImageMagick's import. Nothing outside a temporary
+# Needs xvfb-run, xdotool and ImageMagick's import and convert. Nothing outside a temporary
 # folder is touched; the holders and Quiesce are ended afterwards.
 set -euo pipefail
 
@@ -29,19 +30,29 @@ sketch=$("$demo" "$work/Apps/Sketch Pad.app" "Sketch Pad" AppIcon 0x2f80ed)
 reader=$("$demo" "$work/Apps/Story Reader.app" "Story Reader" Reader.icns 0xf2994a)
 unset QT_QPA_PLATFORM
 
+# An application known by its desktop entry, in a data folder of its own.
+data=$work/share
+mkdir -p "$data/applications" "$work/bin"
+cp /bin/sleep "$work/bin/lesson-notes"
+convert -size 64x64 xc:none -fill '#27ae60' -draw 'roundrectangle 4,4 59,59 12,12' \
+    "$work/lesson-notes.png"
+printf '%s\n' '[Desktop Entry]' 'Type=Application' 'Name=Lesson Notes' \
+    "Exec=$work/bin/lesson-notes %F" "Icon=$work/lesson-notes.png" \
+    >"$data/applications/org.example.LessonNotes.desktop"
+
 # Each holder keeps the plug-in open on descriptor 3 while it sleeps.
-for program in "$sketch" "$reader" /bin/sleep; do
+for program in "$sketch" "$reader" "$work/bin/lesson-notes" /bin/sleep; do
     (exec 3<"$plugin"; exec "$program" 600) &
     holders+=($!)
 done
 
 quiesce=$build/bundles/Quiesce.app/Contents/MacOS/Quiesce
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    HOME="$1" "$2" &
+    HOME="$1" XDG_DATA_DIRS="$4:/usr/share" "$2" &
     quiesce=$!
     xdotool search --sync --onlyvisible --pid "$quiesce" --name "^Close Applications$" >/dev/null
     sleep 1 # let the first frame be painted
     import -window root "$3"
     kill "$quiesce"
-' screenshot "$home" "$quiesce" "$output"
+' screenshot "$home" "$quiesce" "$output" "$data"
 echo "screenshot: $output"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config python3
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-image-formats-plugins
-  libminizip-dev zlib1g-dev libplist-dev libxcb1-dev
+  libminizip-dev zlib1g-dev libplist-dev libxcb1-dev libglib2.0-dev
   libgtest-dev libgmock-dev
   lsof procps pkexec xdg-utils
   zip unzip libarchive-tools

@@ -64,8 +64,28 @@ LinuxWorkspace::LinuxWorkspace() : mX11(std::make_shared<X11Session>()) {}
 
 LinuxWorkspace::~LinuxWorkspace() = default;
 
-QVariantMap LinuxWorkspace::applicationRecord(int pid)
+QList<desktop::DesktopEntry> LinuxWorkspace::installedEntries() const
 {
+    const std::lock_guard lock(mEntriesMutex);
+    if (!mInstalledEntries)
+        mInstalledEntries = desktop::installedEntries();
+    return *mInstalledEntries;
+}
+
+desktop::DesktopApplicationFinder LinuxWorkspace::finder() const
+{
+    return desktop::DesktopApplicationFinder(*mX11, [this] { return installedEntries(); });
+}
+
+QVariantMap LinuxWorkspace::applicationRecord(int pid,
+                                              desktop::DesktopApplicationFinder &finder) const
+{
+    if (const auto entry = finder.entryForProcess(pid); entry && !entry->name.isEmpty()) {
+        return {{QStringLiteral("NSApplicationProcessIdentifier"), pid},
+                {QStringLiteral("NSApplicationName"), entry->name},
+                {QStringLiteral("NSApplicationPath"), entry->filePath},
+                {QStringLiteral("NSApplicationBundleIdentifier"), entry->id}};
+    }
     const QString executable = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
     if (executable.isEmpty())
         return {};
@@ -87,11 +107,12 @@ QVariantMap LinuxWorkspace::applicationRecord(int pid)
 
 QList<QVariantMap> LinuxWorkspace::launchedApplications() const
 {
+    desktop::DesktopApplicationFinder entries = finder();
     QList<QVariantMap> records;
     for (int pid : processIdentifiers()) {
         if (!ownedByUs(pid))
             continue;
-        const QVariantMap record = applicationRecord(pid);
+        const QVariantMap record = applicationRecord(pid, entries);
         if (!record.isEmpty())
             records.append(record);
     }
@@ -101,7 +122,18 @@ QList<QVariantMap> LinuxWorkspace::launchedApplications() const
 QVariantMap LinuxWorkspace::activeApplication() const
 {
     const std::optional<int> pid = mX11->activeWindowProcess();
-    return pid ? applicationRecord(*pid) : QVariantMap();
+    if (!pid)
+        return {};
+    desktop::DesktopApplicationFinder entries = finder();
+    return applicationRecord(*pid, entries);
+}
+
+bool LinuxWorkspace::requestClose(int pid)
+{
+    bool asked = false;
+    for (quint32 window : mX11->windowsByProcess().values(pid))
+        asked = mX11->requestClose(window) || asked;
+    return asked;
 }
 
 void LinuxWorkspace::activateIgnoringOtherApps()

@@ -1,6 +1,7 @@
 #include "QtApplicationIcons.h"
 
 #include "Bundle.h"
+#include "DesktopEntries.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -25,6 +26,26 @@ QIcon readAllSizes(const QString &path)
     return icon;
 }
 
+// An entry names a theme icon, or an image by its absolute path. Names the theme
+// lacks may still lie in the old shared pixmaps folder.
+QIcon desktopEntryIcon(const QString &entryPath)
+{
+    const std::optional<desktop::DesktopEntry> entry = desktop::entryAtPath(entryPath);
+    if (!entry || entry->icon.isEmpty())
+        return {};
+    if (QFileInfo(entry->icon).isAbsolute())
+        return readAllSizes(entry->icon);
+    const QIcon themed = QIcon::fromTheme(entry->icon);
+    if (!themed.isNull())
+        return themed;
+    for (const char *extension : {".png", ".xpm", ".svg"}) {
+        const QString pixmap = QStringLiteral("/usr/share/pixmaps/") + entry->icon + extension;
+        if (QFileInfo::exists(pixmap))
+            return readAllSizes(pixmap);
+    }
+    return {};
+}
+
 } // namespace
 
 QtApplicationIcons::QtApplicationIcons(QString fallbackIconPath)
@@ -44,6 +65,8 @@ QString QtApplicationIcons::iconResourceName(const QString &iconFile)
 
 QIcon QtApplicationIcons::iconForBundle(const QString &bundlePath) const
 {
+    if (bundlePath.endsWith(QLatin1String(".desktop")) && QFileInfo(bundlePath).isFile())
+        return desktopEntryIcon(bundlePath);
     if (bundlePath.isEmpty() || !QFileInfo(bundlePath).isDir())
         return {};
     const QVariantMap info = bundle::infoDictionary(bundlePath);

@@ -6,8 +6,10 @@ namespace platform
 {
 
 // Bundle icons read by Qt's image plug-ins (the icns reader comes with the image
-// formats plug-ins); the generic icon is the icon theme's executable icon, else the
-// image at `fallbackIconPath` (shipped in the program's bundle).
+// formats plug-ins); a desktop entry's icon (a path ending in ".desktop") from the
+// icon theme or the image file the entry names; the generic icon is the icon
+// theme's executable icon, else the image at `fallbackIconPath` (shipped in the
+// program's bundle).
 class QtApplicationIcons : public ApplicationIcons
 {
   public:

@@ -33,6 +33,12 @@ X11Session::X11Session()
     mRoot = screens.data->root;
     mActiveWindowAtom = atom("_NET_ACTIVE_WINDOW");
     mWindowPidAtom = atom("_NET_WM_PID");
+    mClientListAtom = atom("_NET_CLIENT_LIST");
+    mSupportedAtom = atom("_NET_SUPPORTED");
+    mSupportingCheckAtom = atom("_NET_SUPPORTING_WM_CHECK");
+    mCloseWindowAtom = atom("_NET_CLOSE_WINDOW");
+    mProtocolsAtom = atom("WM_PROTOCOLS");
+    mDeleteWindowAtom = atom("WM_DELETE_WINDOW");
 }
 
 X11Session::~X11Session()
@@ -91,6 +97,116 @@ void X11Session::requestActivation(quint32 window) const
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char *>(&event));
     xcb_flush(mConnection);
+}
+
+QList<quint32> X11Session::listProperty(quint32 window, quint32 property) const
+{
+    constexpr uint32_t kMostItems = 65536;
+    const xcb_get_property_cookie_t cookie = xcb_get_property(
+        mConnection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, kMostItems);
+    ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(mConnection, cookie, nullptr),
+                                             &std::free);
+    if (!reply || reply->format != 32)
+        return {};
+    const auto *items = static_cast<const quint32 *>(xcb_get_property_value(reply.get()));
+    return QList<quint32>(items, items + xcb_get_property_value_length(reply.get()) / 4);
+}
+
+QList<quint32> X11Session::topLevelWindows() const
+{
+    if (mClientListAtom != XCB_ATOM_NONE) {
+        const QList<quint32> clients = listProperty(mRoot, mClientListAtom);
+        if (!clients.isEmpty())
+            return clients;
+    }
+    ReplyPtr<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(mConnection, xcb_query_tree(mConnection, mRoot), nullptr), &std::free);
+    if (!tree)
+        return {};
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    QList<quint32> mapped;
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+        ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(
+                mConnection, xcb_get_window_attributes(mConnection, children[i]), nullptr),
+            &std::free);
+        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+            mapped.append(children[i]);
+    }
+    return mapped;
+}
+
+QMultiHash<int, quint32> X11Session::windowsByProcess() const
+{
+    QMultiHash<int, quint32> windows;
+    if (!mConnection || mWindowPidAtom == XCB_ATOM_NONE)
+        return windows;
+    for (quint32 window : topLevelWindows()) {
+        const std::optional<quint32> pid = cardinalProperty(window, mWindowPidAtom);
+        if (pid && *pid > 0 && *pid <= quint32(INT32_MAX))
+            windows.insert(int(*pid), window);
+    }
+    return windows;
+}
+
+QStringList X11Session::windowClass(quint32 window) const
+{
+    if (!mConnection)
+        return {};
+    const xcb_get_property_cookie_t cookie =
+        xcb_get_property(mConnection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+    ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(mConnection, cookie, nullptr),
+                                             &std::free);
+    if (!reply || reply->format != 8)
+        return {};
+    const QByteArray text(static_cast<const char *>(xcb_get_property_value(reply.get())),
+                          xcb_get_property_value_length(reply.get()));
+    QStringList names;
+    for (const QByteArray &name : text.split('\0').mid(0, 2))
+        names.append(QString::fromLatin1(name));
+    return names;
+}
+
+// A window manager is running when the window it names in _NET_SUPPORTING_WM_CHECK
+// names itself; what it left in _NET_SUPPORTED after it ended counts for nothing.
+bool X11Session::windowManagerCloses() const
+{
+    if (mSupportingCheckAtom == XCB_ATOM_NONE || mCloseWindowAtom == XCB_ATOM_NONE)
+        return false;
+    const std::optional<quint32> check = cardinalProperty(mRoot, mSupportingCheckAtom);
+    if (!check || *check == XCB_WINDOW_NONE ||
+        cardinalProperty(*check, mSupportingCheckAtom) != check)
+        return false;
+    return listProperty(mRoot, mSupportedAtom).contains(mCloseWindowAtom);
+}
+
+bool X11Session::requestClose(quint32 window) const
+{
+    if (!mConnection)
+        return false;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    if (windowManagerCloses()) {
+        event.type = mCloseWindowAtom;
+        event.data.data32[0] = XCB_CURRENT_TIME;
+        event.data.data32[1] = 2; // the request comes from a pager-like source
+        xcb_send_event(mConnection, 0, mRoot,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char *>(&event));
+    } else if (mDeleteWindowAtom != XCB_ATOM_NONE &&
+               listProperty(window, mProtocolsAtom).contains(mDeleteWindowAtom)) {
+        event.type = mProtocolsAtom;
+        event.data.data32[0] = mDeleteWindowAtom;
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(mConnection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char *>(&event));
+    } else {
+        return false;
+    }
+    xcb_flush(mConnection);
+    return true;
 }
 
 } // namespace platform

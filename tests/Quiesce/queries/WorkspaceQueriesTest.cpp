@@ -25,6 +25,7 @@ class FakeWorkspace : public platform::Workspace
     QList<QVariantMap> launchedApplications() const override { return applications; }
     QVariantMap activeApplication() const override { return {}; }
     void activateIgnoringOtherApps() override {}
+    bool requestClose(int) override { return false; }
     QList<QString> mountedLocalVolumePaths() const override
     {
         QList<QString> paths;

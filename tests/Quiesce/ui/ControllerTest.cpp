@@ -341,6 +341,9 @@ const FrontCase kFrontCases[] = {
     {"browser_in_front", "com.apple.Safari", false},
     {"nothing_known_in_front", "", false},
     {"installer_prefix_only", "com.apple.installer.helper", false},
+    {"desktop_software_installer", "org.gnome.Software", true},
+    {"desktop_package_manager", "org.kde.discover", true},
+    {"desktop_text_editor", "org.gnome.TextEditor", false},
 };
 
 class WatcherTest : public ControllerTest, public ::testing::WithParamInterface<FrontCase>

@@ -11,6 +11,7 @@
 #include <QPixmap>
 
 #include <atomic>
+#include <functional>
 
 // Stand-ins for the platform services the close-applications window uses.
 namespace quiesce_test
@@ -36,6 +37,9 @@ class FakeWorkspace : public platform::Workspace
         return {{QStringLiteral("NSApplicationBundleIdentifier"), mFront}};
     }
     void activateIgnoringOtherApps() override { ++activations; }
+    // No windows unless the test hands the question on.
+    bool requestClose(int pid) override { return closeRequest ? closeRequest(pid) : false; }
+    std::function<bool(int)> closeRequest;
     QList<QString> mountedLocalVolumePaths() const override { return {}; }
     bool fileSystemInfo(const QString &, bool *, bool *) const override { return false; }
 
