@@ -146,7 +146,7 @@ TEST_P(UnspoolFailure, ShowsItsSheetAndOkQuits)
     ASSERT_EQ(alerts.sheets.size(), 1u);
     const fakes::Sheet &sheet = alerts.sheets.front();
     EXPECT_EQ(sheet.window, controller->window());
-    EXPECT_EQ(sheet.text.title, QStringLiteral("Error"));
+    EXPECT_EQ(sheet.text.messageText, QStringLiteral("Error"));
     EXPECT_EQ(sheet.text.informativeText, QString::fromUtf8(row.message));
     EXPECT_EQ(sheet.text.button, QStringLiteral("Ok"));
     if (row.lessonFolder == LessonFolder::made) {
