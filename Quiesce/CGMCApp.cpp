@@ -320,7 +320,8 @@ void CGMCApp::iaContinueButtonPressed()
     if (!_refreshOrFinish())
         return;
     // A text missing from the string table shows as its key.
-    mServices.alerts.runModal({qtTrId("CloseAppsDialogTitle"), qtTrId("CloseAppsDialogMessage"),
+    mServices.alerts.runModal(uiAppWindow,
+                              {qtTrId("CloseAppsDialogTitle"), qtTrId("CloseAppsDialogMessage"),
                                qtTrId("OKButtonTitle")});
     _refreshInternalOpenPIDListMetadata();
     _reloadTable();

@@ -27,7 +27,7 @@ int main(int argc, char **argv)
     platform::LinuxWorkspace workspace;
     platform::QtApplicationIcons icons(
         mainBundle.pathForResource(QStringLiteral("GenericApplication"), QStringLiteral("png")));
-    platform::QtAlerts alerts;
+    platform::QtAlerts alerts(QStringLiteral("Quiesce"));
 
     // The services not named here are the real ones (see CGMCApp::Services).
     CGMCApp controller(QStringLiteral("/"), user.homeDirectory(),

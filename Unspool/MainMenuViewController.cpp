@@ -135,6 +135,7 @@ void MainMenuViewController::openLauncher()
 {
     const QString folder = lessonFolder();
     if (!folder.isEmpty() && m_services.openService.openFile(folder + QLatin1String(kLauncher))) {
+        m_handedOver = true;
         m_services.quit();
         return;
     }

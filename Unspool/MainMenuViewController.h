@@ -82,6 +82,11 @@ class MainMenuViewController : public QObject, public LessonArchiveDelegate
     // has, since the thread still uses this object.
     bool extractionThreadRunning() const { return m_threadRunning.load(); }
 
+    // What the program ends with, for installers and scripts that run a lesson: 0
+    // once the launcher has been started, 1 otherwise (a failure alert was
+    // dismissed, or the window was closed before the hand-over). Main thread only.
+    int exitStatus() const { return m_handedOver ? 0 : 1; }
+
     // <temporary directory>Brindle_Lessons/<display name of our bundle>; empty
     // when there is no safe temporary directory.
     QString lessonFolder() const;
@@ -95,6 +100,7 @@ class MainMenuViewController : public QObject, public LessonArchiveDelegate
     std::unique_ptr<QWidget> m_window;
     std::unique_ptr<Ui::MainMenuWindow> m_form;
     std::atomic<bool> m_threadRunning{false};
+    bool m_handedOver = false; // main thread only
 
     // Outlets, filled from the form.
     QProgressBar *progressBar = nullptr;

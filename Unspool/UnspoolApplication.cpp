@@ -20,7 +20,10 @@ int runApplication(QApplication &application, MainMenuViewController &controller
         &controller, [&controller] { controller.applicationDidFinishLaunching(); },
         Qt::QueuedConnection);
 
-    const int status = application.exec();
+    // However the loop was ended (the launcher started, an alert dismissed, the
+    // window closed), the controller knows whether the lesson was handed over.
+    application.exec();
+    const int status = controller.exitStatus();
     if (!controller.extractionThreadRunning())
         return status;
 

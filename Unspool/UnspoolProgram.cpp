@@ -18,7 +18,7 @@ int runProgram(QApplication &application, const platform::MainBundle &mainBundle
 {
     platform::LinuxTemporaryDirectory temporaryDirectory;
     platform::LinuxOpenService openService;
-    platform::QtAlerts alerts;
+    platform::QtAlerts alerts(QStringLiteral("Unspool"));
     platform::QtMainThread mainThread;
     MainMenuViewController controller({mainBundle, temporaryDirectory, openService, alerts,
                                        mainThread, [] { QApplication::quit(); }});

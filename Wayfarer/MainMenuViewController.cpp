@@ -103,7 +103,7 @@ QString MainMenuViewController::lessonFolder() const
 
 void MainMenuViewController::showAlert(const QString &message)
 {
-    m_alerts.runModal({message, QString(), QString::fromLatin1(kAlertButton)});
+    m_alerts.runModal(m_window.get(), {message, QString(), QString::fromLatin1(kAlertButton)});
 }
 
 } // namespace wayfarer

@@ -100,7 +100,11 @@ bool containsLine(const QByteArray &content, const QByteArray &entry)
         qsizetype lineEnd = content.indexOf('\n', lineStart);
         if (lineEnd < 0)
             lineEnd = content.size();
-        if (QByteArrayView(content).sliced(lineStart, lineEnd - lineStart) == entry)
+        QByteArrayView line = QByteArrayView(content).sliced(lineStart, lineEnd - lineStart);
+        // A file another tool wrote with CRLF line ends lists the entry all the same.
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line == entry)
             return true;
         lineStart = lineEnd + 1;
     }

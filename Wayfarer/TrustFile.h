@@ -20,8 +20,9 @@ QString trustFilePath(const QString &trustFolder);
 // in the file system's own bytes.
 QByteArray trustEntry(const QString &lessonFolder);
 
-// True when one of the file's lines is exactly `entry`. A longer line that merely
-// contains it (the same path below further folders) does not count.
+// True when one of the file's lines is exactly `entry`, or `entry` and a carriage
+// return (a line end written as CRLF). A longer line that merely contains it (the
+// same path below further folders) does not count.
 bool containsLine(const QByteArray &content, const QByteArray &entry);
 
 // What to append so that `entry` becomes a line of its own after `content`: a line

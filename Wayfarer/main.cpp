@@ -15,7 +15,7 @@ int main(int argc, char **argv)
     platform::LinuxMainBundle mainBundle;
     platform::LinuxUser user;
     platform::LinuxOpenService openService;
-    platform::QtAlerts alerts;
+    platform::QtAlerts alerts(QStringLiteral("Wayfarer"));
 
     wayfarer::MainMenuViewController controller(mainBundle, user, openService, alerts);
     application.setQuitOnLastWindowClosed(

@@ -48,7 +48,10 @@ struct Alerts : platform::Alerts {
     {
         shown = text.informativeText;
     }
-    void runModal(const platform::AlertText &text) override { shown = text.informativeText; }
+    void runModal(QWidget *, const platform::AlertText &text) override
+    {
+        shown = text.informativeText;
+    }
 };
 
 } // namespace bench

@@ -1,6 +1,7 @@
 // Real runs of the built bundle on a virtual X screen, for the failures: the
-// program shows its "Error" sheet, waits for the user, and ends when the button is
-// pressed. (The sheet's texts are checked in-process; X shows only window titles.)
+// program shows its error sheet (titled with the program's name), waits for the
+// user, and ends with status 1 when the button is pressed. (The sheet's texts are
+// checked in-process; X shows only window titles.)
 #include "LessonBundleTest.h"
 #include "LessonZip.h"
 
@@ -59,8 +60,8 @@ TEST_P(UnspoolAlert, WaitsForTheUserThenEnds)
 
     ASSERT_TRUE(xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
                          QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                         QStringLiteral("^Error$")}))
-        << "no Error sheet showed";
+                         QStringLiteral("^Unspool$")}))
+        << "no error sheet showed";
     // The sheet holds the program until its button is pressed.
     EXPECT_FALSE(process.waitForFinished(500));
     EXPECT_EQ(process.state(), QProcess::Running);
@@ -69,7 +70,7 @@ TEST_P(UnspoolAlert, WaitsForTheUserThenEnds)
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
     ASSERT_TRUE(process.waitForFinished(30000)) << "Ok did not end the program";
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.exitCode(), 1) << "a failure must end with status 1";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,6 @@
 // Runs Unspool, wired as the program is, on the bundle named by the first argument
 // and closes the window as soon as the bar first moves, the way a user would close
-// it mid-extraction. The process must then end at once, with status 0.
+// it mid-extraction. The process must then end at once, with status 1.
 #include "MainMenuViewController.h"
 #include "UnspoolProgram.h"
 

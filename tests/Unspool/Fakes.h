@@ -73,9 +73,9 @@ class Alerts : public platform::Alerts
     {
         sheets.push_back({window, text, std::move(didEnd)});
     }
-    void runModal(const platform::AlertText &text) override
+    void runModal(QWidget *window, const platform::AlertText &text) override
     {
-        sheets.push_back({nullptr, text, {}});
+        sheets.push_back({window, text, {}});
     }
 };
 

@@ -77,6 +77,7 @@ TEST_P(UnspoolProgress, BarTakesEachEntrysShareInOrder)
     // One hand-over per entry, and one more to open the launcher.
     EXPECT_EQ(mainThread.handOvers.load(), row.entries + 1);
     EXPECT_EQ(quits, 1);
+    EXPECT_EQ(controller->exitStatus(), 0);
     EXPECT_TRUE(alerts.sheets.empty());
 }
 
@@ -146,7 +147,7 @@ TEST_P(UnspoolFailure, ShowsItsSheetAndOkQuits)
     ASSERT_EQ(alerts.sheets.size(), 1u);
     const fakes::Sheet &sheet = alerts.sheets.front();
     EXPECT_EQ(sheet.window, controller->window());
-    EXPECT_EQ(sheet.text.title, QStringLiteral("Error"));
+    EXPECT_EQ(sheet.text.messageText, QStringLiteral("Error"));
     EXPECT_EQ(sheet.text.informativeText, QString::fromUtf8(row.message));
     EXPECT_EQ(sheet.text.button, QStringLiteral("Ok"));
     if (row.lessonFolder == LessonFolder::made) {
@@ -161,6 +162,7 @@ TEST_P(UnspoolFailure, ShowsItsSheetAndOkQuits)
     ASSERT_TRUE(sheet.didEnd);
     sheet.didEnd();
     EXPECT_EQ(quits, 1);
+    EXPECT_EQ(controller->exitStatus(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(

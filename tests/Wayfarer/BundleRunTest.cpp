@@ -52,10 +52,10 @@ struct RunCase {
     const char *lessonName;
     bool startPage;
     QStringList keys; // pressed in the launcher window, in order
-    // Either the program ends by itself having opened `opened`, or it shows an alert
-    // whose title is `alert` ("@LESSON@" stands for the lesson folder).
+    // Either the program ends by itself having opened `opened` ("@LESSON@" stands for
+    // the lesson folder), or it shows an alert titled with the program's name. (The
+    // alert's text is checked in-process; X shows only window titles.)
     const char *opened;
-    const char *alert;
     bool trustWritten;
 };
 
@@ -71,29 +71,15 @@ const RunCase kRunCases[] = {
      true,
      {"space"},
      "@LESSON@/pagewright_files/index.html",
-     "",
      true},
     {"lesson_folder_with_blanks_and_percent",
      "My Lesson 100% %@",
      true,
      {"space"},
      "@LESSON@/pagewright_files/index.html",
-     "",
      true},
-    {"missing_start_page_alerts_and_stays",
-     "My Lesson 100% %@",
-     false,
-     {"space"},
-     "",
-     "Error: @LESSON@/pagewright_files/index.html could not be found",
-     true},
-    {"built_bundle_has_no_installer_package",
-     "Lesson",
-     true,
-     {"Tab", "space"},
-     "",
-     "Error launching Glimmer Player 10 Installer.",
-     false},
+    {"missing_start_page_alerts_and_stays", "My Lesson 100% %@", false, {"space"}, "", true},
+    {"built_bundle_has_no_installer_package", "Lesson", true, {"Tab", "space"}, "", false},
 };
 
 class BundleRun : public ::testing::TestWithParam<RunCase>
@@ -156,10 +142,8 @@ TEST_P(BundleRun, ShowsTheWindowAndAnswersItsButtons)
         EXPECT_EQ(wayfarer.exitCode(), 0);
         EXPECT_EQ(testfiles::read(record()), QFile::encodeName(expand(c.opened)) + "\n");
     } else {
-        const QByteArray alert = waitForWindow(wayfarer.processId(), "^Error");
+        const QByteArray alert = waitForWindow(wayfarer.processId(), "^Wayfarer$");
         ASSERT_FALSE(alert.isEmpty()) << "no alert appeared";
-        EXPECT_EQ(QString::fromUtf8(xdotool({"getwindowname", alert}).value_or("(none)")),
-                  expand(c.alert));
         EXPECT_EQ(wayfarer.state(), QProcess::Running);
         EXPECT_FALSE(QFile::exists(record()));
     }

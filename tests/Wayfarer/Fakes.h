@@ -69,16 +69,18 @@ class FakeAlerts : public platform::Alerts
     explicit FakeAlerts(QStringList &log) : m_log(log) {}
     void beginSheet(QWidget *, const platform::AlertText &text, std::function<void()>) override
     {
-        m_log.append("sheet " + text.title);
+        m_log.append("sheet " + text.messageText);
     }
-    void runModal(const platform::AlertText &text) override
+    void runModal(QWidget *window, const platform::AlertText &text) override
     {
-        m_log.append("alert " + text.title);
+        m_log.append("alert " + text.messageText);
+        windows.append(window);
         buttons.append(text.button);
         informativeTexts.append(text.informativeText);
     }
     QStringList buttons;
     QStringList informativeTexts;
+    QList<QWidget *> windows;
 
   private:
     QStringList &m_log;

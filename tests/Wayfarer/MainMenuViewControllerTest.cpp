@@ -104,13 +104,14 @@ TEST_P(LessonLaunch, WritesTrustThenOpensPageOrNamesTheFolder)
 INSTANTIATE_TEST_SUITE_P(Rows, LessonLaunch, ::testing::ValuesIn(kLaunchCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(ControllerTest, AlertsHaveTheOneButtonOkAndNoInformativeText)
+TEST_F(ControllerTest, AlertsHaveTheOneButtonOkAndNoInformativeTextOverTheWindow)
 {
     makeLesson("Lesson");
     click(controller->getLaunchLessonButton());
     click(controller->getLaunchGlimmerInstallButton());
     EXPECT_EQ(alerts.buttons, QStringList({"Ok", "Ok"}));
     EXPECT_EQ(alerts.informativeTexts, QStringList({"", ""}));
+    EXPECT_EQ(alerts.windows, QList<QWidget *>({controller->window(), controller->window()}));
 }
 
 TEST_F(ControllerTest, OpenerSayingNoKeepsTheWindow)

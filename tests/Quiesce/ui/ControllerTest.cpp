@@ -248,7 +248,7 @@ TEST_F(ControllerTest, ContinueWithHoldersLeftShowsTheAlertThenRefreshesNames)
     QTest::mouseClick(controller().getUiRichViewContinueButton(), Qt::LeftButton);
     ASSERT_EQ(alerts.shown.size(), 1);
     // Without the string table every text shows as its key.
-    EXPECT_EQ(alerts.shown[0].title, QStringLiteral("CloseAppsDialogTitle"));
+    EXPECT_EQ(alerts.shown[0].messageText, QStringLiteral("CloseAppsDialogTitle"));
     EXPECT_EQ(alerts.shown[0].informativeText, QStringLiteral("CloseAppsDialogMessage"));
     EXPECT_EQ(alerts.shown[0].button, QStringLiteral("OKButtonTitle"));
     EXPECT_EQ(nameDuringAlert, QStringLiteral("sleep"));
@@ -267,7 +267,7 @@ TEST_F(ControllerTest, ContinueUsesTheStringTable)
     controller().iaContinueButtonPressed();
     QCoreApplication::removeTranslator(&table);
     ASSERT_EQ(alerts.shown.size(), 1);
-    EXPECT_EQ(alerts.shown[0].title, QStringLiteral("Applications are still open"));
+    EXPECT_EQ(alerts.shown[0].messageText, QStringLiteral("Applications are still open"));
     EXPECT_TRUE(alerts.shown[0].informativeText.contains(QStringLiteral("Force Close All")));
     EXPECT_EQ(alerts.shown[0].button, QStringLiteral("OK"));
 }

@@ -85,7 +85,7 @@ class FakeAlerts : public platform::Alerts
         shown.append(text);
         didEnd();
     }
-    void runModal(const platform::AlertText &text) override
+    void runModal(QWidget *, const platform::AlertText &text) override
     {
         shown.append(text);
         if (whileShown)
