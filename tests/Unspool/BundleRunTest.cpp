@@ -5,6 +5,7 @@
 #include "LessonZip.h"
 
 #include "ProcessRunner.h"
+#include "QtPrinters.h"
 #include "TestFiles.h"
 #include "Waiting.h"
 
