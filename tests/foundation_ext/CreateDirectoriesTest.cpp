@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,62 +125,5 @@ TEST_F(CreateDirectories, ErrorOutParameterUntouchedOnFileInTheWay)
     EXPECT_TRUE(createDirectoryAtPath(root() + "/ok", true, nullptr, &error));
     EXPECT_EQ(error, QStringLiteral("untouched"));
 }
-
-// ---- One level below a folder held open.
-
-struct AtCase {
-    const char *what;
-    void (*plant)(const QString &root); // what is at "x" beforehand
-    bool opens;
-};
-
-std::ostream &operator<<(std::ostream &os, const AtCase &c)
-{
-    return os << c.what;
-}
-
-class CreateAt : public ::testing::TestWithParam<AtCase> {};
-
-// Opens the folder "x" inside the folder "root" or makes it; never anything else.
-TEST_P(CreateAt, OpensOrMakesOnlyARealFolderInside)
-{
-    QTemporaryDir tmp;
-    const QString root = tmp.path() + "/root";
-    ASSERT_TRUE(QDir().mkpath(root));
-    ASSERT_TRUE(QDir().mkpath(tmp.path() + "/elsewhere"));
-    GetParam().plant(root);
-    const QStringList elsewhere = testfiles::snapshot(tmp.path() + "/elsewhere");
-    const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(rootFd, 0);
-
-    const int fd = CreateDirectoriesWithIntermediates::openOrCreateDirectoryAt(rootFd, "x");
-    EXPECT_EQ(fd >= 0, GetParam().opens);
-    if (fd >= 0) {
-        // The descriptor is the folder now at root/x.
-        struct stat held{}, named{};
-        ASSERT_EQ(::fstat(fd, &held), 0);
-        ASSERT_EQ(::lstat(QFile::encodeName(root + "/x").constData(), &named), 0);
-        EXPECT_EQ(held.st_ino, named.st_ino);
-        ::close(fd);
-    }
-    ::close(rootFd);
-    EXPECT_EQ(testfiles::snapshot(tmp.path() + "/elsewhere"), elsewhere);
-}
-
-const AtCase kAtCases[] = {
-    {"nothing there: made", [](const QString &) {}, true},
-    {"a folder there: opened", [](const QString &r) { QDir().mkpath(r + "/x"); }, true},
-    {"a link to a folder: refused",
-     [](const QString &r) { ::symlink("../elsewhere", QFile::encodeName(r + "/x").constData()); },
-     false},
-    {"a dangling link: refused, nothing made where it points",
-     [](const QString &r) {
-         ::symlink("../elsewhere/made", QFile::encodeName(r + "/x").constData());
-     },
-     false},
-    {"a file: refused", [](const QString &r) { testfiles::write(r + "/x", "file"); }, false},
-};
-
-INSTANTIATE_TEST_SUITE_P(Rows, CreateAt, ::testing::ValuesIn(kAtCases));
 
 } // namespace
