@@ -1,5 +1,6 @@
 #include "ArchiveDestination.h"
 
+#include "ArchiveFileWriter.h"
 #include "NSFileManagerPathCategory.h"
 
 #include <QDir>
@@ -7,12 +8,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
 {
-
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 QByteArray absoluteBytes(const QByteArray &path)
 {
@@ -74,6 +74,7 @@ int ArchiveDestination::folder(const QList<QByteArray> &components, qsizetype co
     const int fd = walk(components, count);
     if (fd < 0)
         return -1;
+    sweepOnFirstVisit(fd);
     _cachedFd = fd;
     _cachedComponents = components.first(count);
     return fd;
@@ -89,23 +90,36 @@ bool ArchiveDestination::openDestination()
         CreateDirectoriesWithIntermediates::createDirectoryAtPath(_path, true);
         _destinationFd = ::open(_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    return _destinationFd >= 0;
+    if (_destinationFd < 0)
+        return false;
+    sweepOnFirstVisit(_destinationFd);
+    return true;
 }
 
-// Opens each component below the destination without following links. A missing
-// one is made together with everything below it; the folders on the way there have
-// just been opened as real folders, so the creation cannot pass through a link,
-// and what it made is opened the same careful way.
+// A folder reached by several paths (or met again after the cache moved on) is
+// swept once per extraction.
+void ArchiveDestination::sweepOnFirstVisit(int folderFd)
+{
+    struct stat st {
+    };
+    if (::fstat(folderFd, &st) != 0)
+        return;
+    const auto folderId = std::make_pair(st.st_dev, st.st_ino);
+    if (!_swept.insert(folderId).second)
+        return;
+    ArchiveFileWriter::removeLeftovers(folderFd);
+}
+
+// Opens each component below the destination without following links, making a
+// missing one inside the folder just opened: every step is relative to a folder
+// held open, so a link swapped in for a folder on the way makes the walk fail
+// instead of leading it (or a new folder) outside.
 int ArchiveDestination::walk(const QList<QByteArray> &components, qsizetype count)
 {
     int fd = _destinationFd;
     for (qsizetype i = 0; i < count; ++i) {
-        int next = ::openat(fd, components.at(i).constData(), kFolderFlags);
-        if (next < 0 && errno == ENOENT) {
-            CreateDirectoriesWithIntermediates::createDirectoryAtPath(fullPath(components, count),
-                                                                      true);
-            next = ::openat(fd, components.at(i).constData(), kFolderFlags);
-        }
+        const int next =
+            CreateDirectoriesWithIntermediates::openOrCreateDirectoryAt(fd, components.at(i));
         if (fd != _destinationFd)
             ::close(fd);
         if (next < 0)

@@ -3,9 +3,15 @@
 #include <QByteArray>
 #include <QList>
 
+#include <set>
+#include <sys/types.h>
+#include <utility>
+
 // The folder an extraction writes into. Every folder and file below it is reached
 // through descriptors opened relative to it with O_NOFOLLOW, so neither a hostile
 // entry name nor a symbolic link planted in the tree can lead a write outside.
+// Each folder handed out is first cleared of the replacement files an interrupted
+// earlier run may have left there.
 class ArchiveDestination
 {
   public:
@@ -29,10 +35,12 @@ class ArchiveDestination
     bool openDestination();
     int walk(const QList<QByteArray> &components, qsizetype count);
     void forgetCachedFolder();
+    void sweepOnFirstVisit(int folderFd);
 
     QByteArray _path;
     int _destinationFd = -1;
     // The folder of the previous entry: entries of one folder usually follow each other.
     QList<QByteArray> _cachedComponents;
     int _cachedFd = -1;
+    std::set<std::pair<dev_t, ino_t>> _swept; // folders cleared of leftovers this run
 };

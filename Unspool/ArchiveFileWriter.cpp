@@ -2,6 +2,11 @@
 
 #include "FileIO.h"
 
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,34 +21,32 @@ namespace
 // twice over.
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-// O_NONBLOCK keeps a planted FIFO from blocking the open; it means nothing for the
-// regular files that are accepted.
-constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-
-int openRegularFile(int folderFd, const char *name, int extraFlags)
+// Only a regular file is replaced: a link or a FIFO at the name is refused, as is
+// a folder, which the rename could not replace anyway.
+bool mayReplace(int folderFd, const char *name)
 {
-    const int fd = ::openat(folderFd, name, kCreateFlags | extraFlags, 0666);
-    if (fd < 0)
-        return -1;
     struct stat st {
     };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    if (st.st_nlink > 1) {
-        // Writing would change the other names' content too, maybe outside the lesson.
-        ::close(fd);
-        if (::unlinkat(folderFd, name, 0) != 0)
-            return -1;
-        return openRegularFile(folderFd, name, O_EXCL);
-    }
-    if (st.st_size > 0 && ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    if (::fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return S_ISREG(st.st_mode);
+    return errno == ENOENT;
 }
+
+// What open(2) says when the file system (or the kernel) has no unnamed files.
+bool lacksUnnamedFiles(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+QByteArray newHiddenName()
+{
+    return QByteArray(ArchiveFileWriter::kLeftoverPrefix) +
+           QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+// A hidden name is random, so a clash with another run's is rare; a few tries
+// get past it.
+constexpr int kNameTries = 8;
 
 } // namespace
 
@@ -53,7 +56,7 @@ ArchiveFileWriter::ArchiveFileWriter() : _buffers{std::unique_ptr<char[]>(new ch
 
 ArchiveFileWriter::~ArchiveFileWriter()
 {
-    closeQuietly();
+    discard();
     if (_background.joinable()) {
         {
             const std::lock_guard<std::mutex> lock(_mutex);
@@ -66,13 +69,55 @@ ArchiveFileWriter::~ArchiveFileWriter()
 
 bool ArchiveFileWriter::open(int folderFd, const QByteArray &name)
 {
-    closeQuietly();
+    discard();
     _fill = 0;
     _total = 0;
     _crc = 0;
     _failed = false;
-    _fd = openRegularFile(folderFd, name.constData(), 0);
+    if (!mayReplace(folderFd, name.constData()))
+        return false;
+    _folderFd = folderFd;
+    _name = name;
+    _fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (_fd < 0 && lacksUnnamedFiles(errno))
+        return openHidden();
     return _fd >= 0;
+}
+
+bool ArchiveFileWriter::openHidden()
+{
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    for (int i = 0; i < kNameTries; ++i) {
+        const QByteArray hidden = newHiddenName();
+        _fd = ::openat(_folderFd, hidden.constData(), kFlags, 0666);
+        if (_fd >= 0) {
+            _hidden = hidden;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+// Gives the unnamed file its hidden name, through /proc, which any user may do,
+// or else by its descriptor, which takes a capability.
+bool ArchiveFileWriter::nameUnnamed()
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(_fd);
+    for (int i = 0; i < kNameTries; ++i) {
+        const QByteArray hidden = newHiddenName();
+        if (::linkat(AT_FDCWD, self.constData(), _folderFd, hidden.constData(),
+                     AT_SYMLINK_FOLLOW) == 0 ||
+            (errno != EEXIST &&
+             ::linkat(_fd, "", _folderFd, hidden.constData(), AT_EMPTY_PATH) == 0)) {
+            _hidden = hidden;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 char *ArchiveFileWriter::space(std::size_t &room)
@@ -175,15 +220,51 @@ bool ArchiveFileWriter::finish(time_t modified, bool openToEveryone)
         ::fchmod(_fd, 0777);
     const struct timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
     ::futimens(_fd, times);
-    const bool closed = ::close(_fd) == 0;
-    _fd = -1;
-    return closed && !_failed;
+    return !_failed;
 }
 
-void ArchiveFileWriter::closeQuietly()
+// The rename is the only step that touches the old file's name, and it comes last:
+// until then a failure anywhere leaves the old file as it was.
+bool ArchiveFileWriter::putInPlace()
+{
+    if (_fd < 0 || _failed || (_hidden.isEmpty() && !nameUnnamed())) {
+        discard();
+        return false;
+    }
+    const bool closed = ::close(_fd) == 0;
+    _fd = -1;
+    if (!closed || ::renameat(_folderFd, _hidden.constData(), _folderFd, _name.constData()) != 0) {
+        discard();
+        return false;
+    }
+    _hidden.clear();
+    return true;
+}
+
+void ArchiveFileWriter::discard()
 {
     waitForBackground();
     if (_fd >= 0)
         ::close(_fd);
     _fd = -1;
+    if (!_hidden.isEmpty())
+        ::unlinkat(_folderFd, _hidden.constData(), 0);
+    _hidden.clear();
+}
+
+void ArchiveFileWriter::removeLeftovers(int folderFd)
+{
+    const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    DIR *folder = ::fdopendir(listFd);
+    if (!folder) {
+        ::close(listFd);
+        return;
+    }
+    while (const dirent *item = ::readdir(folder)) {
+        if (std::strncmp(item->d_name, kLeftoverPrefix, sizeof kLeftoverPrefix - 1) == 0)
+            ::unlinkat(folderFd, item->d_name, 0);
+    }
+    ::closedir(folder);
 }

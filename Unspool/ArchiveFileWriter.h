@@ -17,6 +17,16 @@
 // fills, so inflating and copying into the file system overlap on two cores; a
 // smaller file is written at finish() by the caller's thread alone. A failure is
 // sticky: once a write fails, nothing more is written and finish() says so.
+//
+// A file is never written into where it will stay: it is written as a new file
+// beside its final name and only putInPlace() renames it over that name, once the
+// caller has checked it. A damaged entry so leaves the previous copy as it was, and
+// a running program's executable can be replaced (writing into it fails with
+// ETXTBSY), as can a file with other hard links, whose other names keep the old
+// content. Where the file system can, the new file has no name at all until it is
+// complete (O_TMPFILE); elsewhere it has a hidden one beginning with
+// kLeftoverPrefix, and a file so named that an interrupted run left behind is
+// removed by removeLeftovers() on the next.
 class ArchiveFileWriter
 {
   public:
@@ -25,9 +35,10 @@ class ArchiveFileWriter
     ArchiveFileWriter(const ArchiveFileWriter &) = delete;
     ArchiveFileWriter &operator=(const ArchiveFileWriter &) = delete;
 
-    // Creates `name` inside `folderFd`, or empties the file there, without following
-    // a link and without writing into anything but a regular file of its own (a file
-    // with other hard links is replaced by a new one, not written through).
+    // Starts the new file that is to become `name` inside `folderFd`. False when
+    // something other than a regular file is at `name` (a link, a FIFO, a folder) or
+    // no new file can be made there. The folder descriptor must stay open until
+    // the file is put in place or dropped.
     bool open(int folderFd, const QByteArray &name);
 
     // The free end of the buffer, at least kChunk bytes (`room` tells how many), or
@@ -41,10 +52,21 @@ class ArchiveFileWriter
     // The CRC-32 of the current file's content, once finish() has written it all.
     std::uint32_t crc() const { return _crc; }
 
-    // Writes what is left, sets the modification time, gives the file mode 0777
-    // when asked, and closes it. False when any write or the close failed.
+    // Writes what is left, sets the modification time and gives the file mode 0777
+    // when asked. False when any write failed.
     bool finish(time_t modified, bool openToEveryone);
 
+    // After a successful finish(): closes the new file and renames it over its name.
+    // False, with nothing left behind, when the close or the rename fails.
+    bool putInPlace();
+    // Drops the new file; the old one at its name stays as it was.
+    void discard();
+
+    // Removes the hidden files an interrupted run left in the folder open at `folderFd`.
+    static void removeLeftovers(int folderFd);
+
+    // The one prefix of every name a new file has before it is put in place.
+    static constexpr char kLeftoverPrefix[] = ".unspool-partial-";
     static constexpr std::size_t kChunk = 4096;
 
   private:
@@ -53,7 +75,8 @@ class ArchiveFileWriter
     bool startBackground();
     void waitForBackground();
     void backgroundLoop();
-    void closeQuietly();
+    bool openHidden();
+    bool nameUnnamed();
 
     std::unique_ptr<char[]> _buffers[2];
     int _current = 0; // the buffer being filled
@@ -61,6 +84,9 @@ class ArchiveFileWriter
     unsigned long long _total = 0;
     std::uint32_t _crc = 0; // summed by whichever thread writes, one after the other
     int _fd = -1;
+    int _folderFd = -1;               // where the file goes; not ours to close
+    QByteArray _name;                 // its final name there
+    QByteArray _hidden;               // its hidden name there, once it has one
     std::atomic<bool> _failed{false}; // also set by the background thread
 
     // The background write: one buffer at a time, handed over under the mutex.

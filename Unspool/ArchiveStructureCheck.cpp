@@ -1,6 +1,7 @@
 #include "ArchiveStructureCheck.h"
 
 #include "ArchiveCentralDirectory.h"
+#include "ArchiveSpaceNeed.h"
 
 #include <QDir>
 #include <QFile>
@@ -124,9 +125,7 @@ bool freeSpace(const QByteArray &destination, std::uint64_t &bytes)
 
 const char *spaceFault(const ArchiveCentralDirectory &directory, const QByteArray &destination)
 {
-    std::uint64_t needed = 0;
-    for (const ArchiveCentralEntry &entry : directory.entries)
-        needed += entry.uncompressedSize;
+    const std::uint64_t needed = ArchiveSpaceNeed::bytesNeeded(directory.entries, destination);
     std::uint64_t available = 0;
     if (!freeSpace(destination, available))
         return nullptr; // cannot tell: the writes themselves will report a full disk

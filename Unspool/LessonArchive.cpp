@@ -216,14 +216,7 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     if (run.name.isFolder)
         return _extractFolderEntry(run);
 
-    const EntryOutcome outcome = _extractFileEntry(run);
-    if (outcome != EntryOutcome::Extracted)
-        return outcome;
-    if (run.file.crc() != run.info.crc) {
-        OutputErrorMessage(QString::fromLatin1(kCrcFailed));
-        return EntryOutcome::Failed;
-    }
-    return outcome;
+    return _extractFileEntry(run);
 }
 
 // The entry's record, then its name into a buffer sized for it exactly.
@@ -265,8 +258,10 @@ LessonArchive::EntryOutcome LessonArchive::_extractFileEntry(Extraction &run)
     return _copyCurrentEntry(run, folderFd);
 }
 
-// Streams the entry into its file. The stored bytes are read 4096 at a time and
-// inflate straight into the writer's buffer, which reaches the disk in big writes.
+// Streams the entry into a new file beside its name. The stored bytes are read 4096
+// at a time and inflate straight into the writer's buffer, which reaches the disk
+// in big writes. Only a file whose size and CRC came out as declared replaces
+// what was at its name; any other is dropped, leaving that as it was.
 LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, int folderFd)
 {
     const QList<QByteArray> &components = run.name.components;
@@ -287,18 +282,23 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
     const bool written = run.file.finish(
         modified, opensToEveryone(run.destination.fullPath(components, components.size())));
 
-    if (readFailed) {
-        OutputErrorMessage(QString::fromLatin1(kReadFailed));
-        return EntryOutcome::Failed;
-    }
-    if (!written)
-        return _failWriting();
+    const char *fault = nullptr;
+    if (readFailed)
+        fault = kReadFailed;
+    else if (!written)
+        fault = kWriteFailed;
     // The library stops quietly at the declared size of a damaged entry.
-    if (run.file.total() != run.info.uncompressed_size) {
-        OutputErrorMessage(QString::fromLatin1(kSizeMismatch));
-        return EntryOutcome::Failed;
-    }
-    return EntryOutcome::Extracted;
+    else if (run.file.total() != run.info.uncompressed_size)
+        fault = kSizeMismatch;
+    else if (run.file.crc() != run.info.crc)
+        fault = kCrcFailed;
+    else if (!run.file.putInPlace())
+        fault = kWriteFailed;
+    if (!fault)
+        return EntryOutcome::Extracted;
+    run.file.discard();
+    OutputErrorMessage(QString::fromLatin1(fault));
+    return EntryOutcome::Failed;
 }
 
 LessonArchive::EntryOutcome LessonArchive::_failWriting()

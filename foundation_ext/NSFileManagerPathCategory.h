@@ -23,4 +23,14 @@ bool createDirectoryAtPath(const QString &path, bool withIntermediateDirectories
 bool createDirectoryAtPath(const QByteArray &path, bool withIntermediateDirectories,
                            const QVariantMap *attributes = nullptr, QString *error = nullptr);
 
+// The one-level step for a walk that holds each folder open: opens the folder
+// `name` inside the folder open at `parentFd`, making it there first when it is
+// missing, and returns its descriptor (O_CLOEXEC, the caller closes it), or -1.
+// Both the making and the opening are relative to `parentFd` and never follow a
+// link, so a link swapped in anywhere on the way makes the step fail instead of
+// leading elsewhere; so does anything else that is not a folder. `attributes` as
+// above, for a folder that it makes.
+int openOrCreateDirectoryAt(int parentFd, const QByteArray &name,
+                            const QVariantMap *attributes = nullptr);
+
 } // namespace CreateDirectoriesWithIntermediates

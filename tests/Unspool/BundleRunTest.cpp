@@ -5,6 +5,7 @@
 #include "LessonZip.h"
 
 #include "ProcessRunner.h"
+#include "QtPrinters.h"
 #include "TestFiles.h"
 #include "Waiting.h"
 
@@ -16,6 +17,11 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -31,6 +37,23 @@ int fileCount(const QString &folder)
     return count;
 }
 
+// Names below `folder` that an unfinished file carries until it is put in place.
+QStringList leftovers(const QString &folder)
+{
+    QStringList found;
+    for (QDirIterator it(folder, {QStringLiteral(".unspool-partial-*")},
+                         QDir::AllEntries | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        found.append(it.next());
+    return found;
+}
+
+int lineCount(const QString &path)
+{
+    return static_cast<int>(testfiles::read(path).count('\n'));
+}
+
 class UnspoolBundle : public LessonBundleTest
 {
   protected:
@@ -44,9 +67,10 @@ class UnspoolBundle : public LessonBundleTest
     }
 
     // Runs `program` with `arguments` offscreen with our TMPDIR; true when it ended.
-    bool run(const QString &program, const QStringList &arguments = {})
+    bool run(const QString &program, const QStringList &arguments = {},
+             const QList<std::pair<QString, QString>> &extra = {})
     {
-        start(QStringLiteral("offscreen"), program, arguments);
+        start(QStringLiteral("offscreen"), program, arguments, extra);
         return process.waitForStarted() && process.waitForFinished(120000);
     }
 
@@ -105,7 +129,12 @@ TEST_F(UnspoolBundle, ClosingTheWindowMidExtractionEndsAtOnce)
     }
     ASSERT_TRUE(lessonzip::write(archive(), entries));
 
-    ASSERT_TRUE(run(QStringLiteral(UNSPOOL_CLOSE_DRIVER), {lessonBundle}))
+    // On a file system without unnamed files, where each file has a hidden name
+    // until it is complete, as the next run must cope with.
+    const QList<std::pair<QString, QString>> noUnnamedFiles{
+        {QStringLiteral("LD_PRELOAD"), QStringLiteral(FAULT_SHIM)},
+        {QStringLiteral("FAULT_NO_TMPFILE"), QStringLiteral("1")}};
+    ASSERT_TRUE(run(QStringLiteral(UNSPOOL_CLOSE_DRIVER), {lessonBundle}, noUnnamedFiles))
         << "the program did not end after its window was closed";
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1) << "closed before the hand-over is a failure";
@@ -116,6 +145,58 @@ TEST_F(UnspoolBundle, ClosingTheWindowMidExtractionEndsAtOnce)
     EXPECT_GT(written, 0);
     EXPECT_LT(written, entries.size() - 1);
     EXPECT_FALSE(QFileInfo::exists(lessonFolder() + u'/' + QLatin1String(lessonzip::kMarkerName)));
+
+    // The next run finishes the lesson and leaves no unfinished file behind, also
+    // none that the closed run may have left (one is planted, as the closing moment
+    // is chance).
+    ASSERT_TRUE(testfiles::write(lessonFolder() + QStringLiteral("/pagewright_files/media/"
+                                                                 ".unspool-partial-planted"),
+                                 "unfinished"));
+    ASSERT_TRUE(run(bundleProgram(), {}, noUnnamedFiles));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_TRUE(fileAppears(lessonFolder() + u'/' + QLatin1String(lessonzip::kMarkerName), 15000));
+    EXPECT_EQ(fileCount(lessonFolder()), entries.size() - 1 + 1); // less a folder, plus the marker
+    EXPECT_EQ(leftovers(lessonFolder()), QStringList());
+}
+
+// A learner opens the lesson again while its setup launcher is still open: the
+// running launcher's executable cannot be written into, only replaced, and the
+// run ends, as the first, with the launcher started.
+TEST_F(UnspoolBundle, ARerunReplacesTheRunningLauncherAndStartsItAgain)
+{
+    QList<lessonzip::Entry> entries = lessonzip::lessonEntries();
+    for (lessonzip::Entry &entry : entries) {
+        if (entry.name.endsWith(QStringLiteral("MacOS/Wayfarer")))
+            entry.content = testfiles::read(QStringLiteral(STANDIN_LAUNCHER));
+    }
+    ASSERT_TRUE(lessonzip::write(archive(), entries));
+    const QString folder = lessonFolder();
+    const QString marker = folder + u'/' + QLatin1String(lessonzip::kMarkerName);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QByteArray hold = QFile::encodeName(folder + QStringLiteral("/launcher-hold"));
+    ASSERT_EQ(::mkfifo(hold.constData(), 0600), 0);
+    // Read and write, so the open does not wait for a reader; while it is open the
+    // launchers wait.
+    const int holdFd = ::open(hold.constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holdFd, 0);
+
+    ASSERT_TRUE(runBundle());
+    ASSERT_TRUE(waitUntil([&] { return lineCount(marker) == 1; }, 15000));
+    // Positive control: the running launcher's file is busy.
+    const QByteArray launcher = QFile::encodeName(folder + "/Wayfarer.app/Contents/MacOS/Wayfarer");
+    const int busy = ::open(launcher.constData(), O_WRONLY | O_CLOEXEC);
+    EXPECT_TRUE(busy < 0 && errno == ETXTBSY);
+    if (busy >= 0)
+        ::close(busy);
+
+    ASSERT_TRUE(runBundle());
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_TRUE(waitUntil([&] { return lineCount(marker) == 2; }, 15000))
+        << "the launcher was not started again";
+    EXPECT_EQ(testfiles::read(QString::fromLocal8Bit(launcher)),
+              testfiles::read(QStringLiteral(STANDIN_LAUNCHER)));
+    EXPECT_EQ(leftovers(folder), QStringList());
+    ::close(holdFd); // both launchers end
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 // A copy of the built Unspool bundle in a fresh folder, named as a lesson, with a
 // temporary folder of its own; runs of it end with the test.
 class LessonBundleTest : public ::testing::Test
@@ -39,12 +41,15 @@ class LessonBundleTest : public ::testing::Test
         return lessonBundle + QStringLiteral("/Contents/MacOS/Unspool");
     }
 
-    // Starts `program` on the Qt platform `qpa` with our TMPDIR.
-    void start(const QString &qpa, const QString &program, const QStringList &arguments = {})
+    // Starts `program` on the Qt platform `qpa` with our TMPDIR and `extra` settings.
+    void start(const QString &qpa, const QString &program, const QStringList &arguments = {},
+               const QList<std::pair<QString, QString>> &extra = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), qpa);
         environment.insert(QStringLiteral("TMPDIR"), temporary());
+        for (const auto &[name, value] : extra)
+            environment.insert(name, value);
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(program, arguments);

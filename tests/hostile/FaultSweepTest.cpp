@@ -61,6 +61,15 @@ QList<std::pair<QByteArray, QByteArray>> shimWith(const char *setting, const cha
     return {{"LD_PRELOAD", FAULT_SHIM}, {"ASAN_OPTIONS", asan}, {setting, value}};
 }
 
+// The same on a file system without unnamed files.
+QList<std::pair<QByteArray, QByteArray>> shimWithoutUnnamedFiles(const char *setting,
+                                                                 const char *value)
+{
+    QList<std::pair<QByteArray, QByteArray>> environment = shimWith(setting, value);
+    environment.append(std::pair<QByteArray, QByteArray>("FAULT_NO_TMPFILE", "1"));
+    return environment;
+}
+
 // The fault lesson, made once for all the runs, and a folder for their output.
 class FaultLessonTest : public ::testing::Test
 {
@@ -149,6 +158,28 @@ TEST_F(FaultLessonTest, TheShimFailsOnlyWhatItIsToldTo)
     EXPECT_FALSE(runWithShim("b", "FAULT_WRITE_AFTER", "0").result);
     EXPECT_TRUE(runWithShim("c", "FAULT_EIO_AT", "100000000").result);
     EXPECT_TRUE(runWithShim("d", "FAULT_READ_EIO_AT", "100000000").result);
+}
+
+// A fault met while a file is written over an earlier run's copy: with unnamed new
+// files and without them (each then has a hidden name until it is complete), the
+// earlier copy stays as it was and no unfinished file is left.
+TEST_F(FaultLessonTest, AFailedFileLeavesTheEarlierCopyAndNothingElse)
+{
+    const QString destination = folder.path() + "/lesson";
+    using Shim = QList<std::pair<QByteArray, QByteArray>> (*)(const char *, const char *);
+    for (const Shim shim : {shimWith, shimWithoutUnnamedFiles}) {
+        // Positive control: the lesson extracts whole that way.
+        ASSERT_TRUE(
+            runProbe({archive, destination, shim("FAULT_WRITE_AFTER", "100000000"), -1}).result);
+        const QStringList before = testfiles::snapshot(destination);
+        for (const char *budget : {"0", "100000", "1572864"}) {
+            const ProbeResult run =
+                runProbe({archive, destination, shim("FAULT_WRITE_AFTER", budget), -1});
+            ASSERT_TRUE(run.ranCleanly()) << run.child.output.toStdString();
+            EXPECT_FALSE(run.result) << budget;
+            EXPECT_EQ(testfiles::snapshot(destination), before) << budget;
+        }
+    }
 }
 
 // With no thread to be had, a file larger than the write buffer is written by the

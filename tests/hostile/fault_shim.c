@@ -6,13 +6,16 @@
  * report EIO after it really closed it (as a network file system may). With
  * FAULT_READ_EIO_AT, a positioned read of a file opened for reading only fails with
  * EIO when it covers that offset (a bad sector in the archive); with
- * FAULT_NO_THREADS set, no thread can be started (as under a process limit).
+ * FAULT_NO_THREADS set, no thread can be started (as under a process limit); with
+ * FAULT_NO_TMPFILE set, opening an unnamed file (O_TMPFILE) fails with EOPNOTSUPP,
+ * as on a file system that has none.
  * Pipes and terminals are left alone, so the probe can still report. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <stdarg.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +27,7 @@ static long long sEioAt = -1;
 static int sEioDone;
 static long long sReadEioAt = -1;
 static int sNoThreads;
+static int sNoTmpfile;
 
 __attribute__((constructor)) static void readSettings(void)
 {
@@ -32,6 +36,7 @@ __attribute__((constructor)) static void readSettings(void)
     const char *eioAt = getenv("FAULT_EIO_AT");
     const char *readEioAt = getenv("FAULT_READ_EIO_AT");
     const char *noThreads = getenv("FAULT_NO_THREADS");
+    const char *noTmpfile = getenv("FAULT_NO_TMPFILE");
     if (after)
         sBudget = atoll(after);
     sFailClose = close && *close == '1';
@@ -40,6 +45,7 @@ __attribute__((constructor)) static void readSettings(void)
     if (readEioAt)
         sReadEioAt = atoll(readEioAt);
     sNoThreads = noThreads && *noThreads == '1';
+    sNoTmpfile = noTmpfile && *noTmpfile == '1';
 }
 
 static int isWritableFile(int fd)
@@ -131,4 +137,36 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*
     if (sNoThreads)
         return EAGAIN;
     return real(thread, attributes, start, argument);
+}
+
+int openat(int folder, const char *path, int flags, ...)
+{
+    static int (*real)(int, const char *, int, ...);
+    if (!real)
+        *(void **)&real = dlsym(RTLD_NEXT, "openat");
+    mode_t mode = 0;
+    if (flags & (O_CREAT | __O_TMPFILE)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    if (sNoTmpfile && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return real(folder, path, flags, mode);
+}
+
+/* Where off_t is 64 bits wide, openat64 is openat under another name. */
+int openat64(int folder, const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | __O_TMPFILE)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    return openat(folder, path, flags, mode);
 }
