@@ -17,8 +17,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/
 cmake --build "$build" --target bench_extract bench_round_trip -j2 >/dev/null
 data="$build/bench-data"
 python3 "$root/bench/make_lessons.py" "$data" >/dev/null
-program=$(find "$build" -name bench_extract -type f -perm -u+x | head -n1)
-round_trip=$(find "$build" -name bench_round_trip -type f -perm -u+x | head -n1)
+program="$build/bench/bench_extract"
+round_trip="$build/bench/bench_round_trip"
 table="$build/bench-results.md"
 {
   echo "| lesson | on | ours s | archive alone s | unzip s | bsdtar s | ours/archive | ours/bsdtar | hand-over share / per entry | peak MiB ours / archive / unzip / bsdtar |"
