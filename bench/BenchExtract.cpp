@@ -3,8 +3,8 @@
 // bar) side by side with the archive class alone (no delegate, so no hand-over),
 // `unzip -q -o` and `bsdtar -xf`, and measures the cost of one hand-over on its own.
 //   bench_extract WORK_FOLDER REPETITIONS WARMUPS TABLE_FILE SHAPE=ARCHIVE...
-// Every extraction runs in a child process of its own, so its peak memory
-// (getrusage of the child) is its own; ours and the archive class report their
+// Every extraction runs in a child process of its own, so its peak memory and
+// processor time (getrusage of the child) are its own; ours and the archive class report their
 // time from the thread's start to the end of the extraction, the two tools are
 // timed from spawn to exit. The medians also go, as rows of a Markdown table, to
 // TABLE_FILE, and the hand-over alone to TABLE_FILE.notes.
@@ -148,6 +148,7 @@ double timeArchive(const QString &archive, const QString &temporaryFolder, const
 struct Run {
     double seconds;
     double peakMiB;
+    double cpuSeconds; // user and system time of the child, all its threads
 };
 
 // Spawns `argv` and waits for it; its own figure of seconds, when it prints one,
@@ -188,7 +189,9 @@ Run runChild(const std::vector<QByteArray> &command, bool reportsSeconds)
         std::exit(1);
     }
     const double seconds = reportsSeconds ? std::atof(text) : secondsSince(start);
-    return {seconds, usage.ru_maxrss / 1024.0}; // ru_maxrss is in KiB
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    return {seconds, usage.ru_maxrss / 1024.0, cpu}; // ru_maxrss is in KiB
 }
 
 enum Tool { kOurs, kArchive, kUnzip, kBsdtar, kTools };
@@ -320,12 +323,12 @@ int main(int argc, char **argv)
     }
     const QString place = b.onTmpfs ? QStringLiteral("tmpfs") : QStringLiteral("disk");
 
-    std::printf("%-12s %-8s %9s %9s %9s %9s\n", "lesson", "tool", "median s", "min s", "max s",
-                "peak MiB");
+    std::printf("%-12s %-8s %9s %9s %9s %9s %9s\n", "lesson", "tool", "median s", "min s",
+                "max s", "cpu s", "peak MiB");
     for (int a = 5; a < argc; ++a) {
         const QString shape = QString::fromLocal8Bit(argv[a]).section('=', 0, 0);
         const QString archive = QString::fromLocal8Bit(argv[a]).section('=', 1);
-        std::vector<double> times[kTools], peaks[kTools];
+        std::vector<double> times[kTools], peaks[kTools], cpus[kTools];
         for (int rep = -warmups; rep < repetitions; ++rep) {
             // Rotate the order so no tool always runs right after another's writes.
             for (int k = 0; k < kTools; ++k) {
@@ -334,16 +337,19 @@ int main(int argc, char **argv)
                 if (rep >= 0) {
                     times[t].push_back(run.seconds);
                     peaks[t].push_back(run.peakMiB);
+                    cpus[t].push_back(run.cpuSeconds);
                 }
             }
         }
         Stats stats[kTools];
-        double peak[kTools];
+        double peak[kTools], cpu[kTools];
         for (int t = 0; t < kTools; ++t) {
             stats[t] = statsOf(times[t]);
             peak[t] = statsOf(peaks[t]).max;
-            std::printf("%-12s %-8s %9.3f %9.3f %9.3f %9.1f\n", qPrintable(shape), kToolNames[t],
-                        stats[t].median, stats[t].min, stats[t].max, peak[t]);
+            cpu[t] = statsOf(cpus[t]).median;
+            std::printf("%-12s %-8s %9.3f %9.3f %9.3f %9.3f %9.1f\n", qPrintable(shape),
+                        kToolNames[t], stats[t].median, stats[t].min, stats[t].max, cpu[t],
+                        peak[t]);
         }
         const int entries = entriesOf(archive);
         const double ours = stats[kOurs].median, alone = stats[kArchive].median;
@@ -365,8 +371,12 @@ int main(int argc, char **argv)
                                  .arg(QString::number(share * 100, 'f', 0),
                                       QString::number(perEntry, 'f', 1)))
                         .toUtf8() +
-                    QStringLiteral(" %1 / %2 / %3 / %4 |\n")
-                        .arg(QString::number(peak[kOurs], 'f', 0),
+                    QStringLiteral(" %1 / %2 / %3 / %4 | %5 / %6 / %7 / %8 |\n")
+                        .arg(QString::number(cpu[kOurs], 'f', 3),
+                             QString::number(cpu[kArchive], 'f', 3),
+                             QString::number(cpu[kUnzip], 'f', 3),
+                             QString::number(cpu[kBsdtar], 'f', 3),
+                             QString::number(peak[kOurs], 'f', 0),
                              QString::number(peak[kArchive], 'f', 0),
                              QString::number(peak[kUnzip], 'f', 0),
                              QString::number(peak[kBsdtar], 'f', 0))
