@@ -9,6 +9,7 @@
 #include "OpenService.h"
 #include "TemporaryDirectory.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -24,6 +25,9 @@ const char kArchiveName[] = "archive";
 const char kArchiveType[] = "zip";
 const char kLessonsFolder[] = "Brindle_Lessons/";
 const char kLauncher[] = "/Wayfarer.app";
+// The archive's file writer hands files of a mebibyte or more to a thread of its
+// own; below that average the threads stay on one processor.
+const qint64 kSharedProcessorEntryBytes = qint64{1} << 20;
 
 const char kAlertTitle[] = "Error";
 const char kAlertButton[] = "Ok";
@@ -80,13 +84,19 @@ void MainMenuViewController::ExtractionProgress(int done, int total)
     m_services.mainThread.runAndWait([this, percentage] { updateProgressBar(percentage); });
 }
 
+// The bar shows whole percents: most entries of a large lesson do not change what
+// it shows, and those cost no call into the bar and no repaint.
 void MainMenuViewController::updateProgressBar(double percentage)
 {
-    progressBar->setValue(qRound(percentage));
+    const int shown = qRound(percentage);
+    if (shown != progressBar->value())
+        progressBar->setValue(shown);
 }
 
 void MainMenuViewController::ExtractionComplete()
 {
+    // The launcher must not inherit the processor the hand-overs kept us on.
+    m_services.mainThread.endHandOvers();
     m_services.mainThread.runAndWait([this] { openLauncher(); });
 }
 
@@ -113,7 +123,22 @@ void MainMenuViewController::extractArchive()
 
     // Overwrite: a second run of the same lesson refreshes its files in place.
     const QString folder = lessonFolder();
-    if (folder.isEmpty() || !archive.UnzipFileTo(folder, true))
+    if (folder.isEmpty()) {
+        failWith(QString::fromLatin1(kExtractionMessage));
+        return;
+    }
+    // One hand-over per entry from here on. Where entries are small on average they
+    // come fast enough for the round trip to matter, and this thread and the main
+    // thread share a processor for the run. Where they are large, the few round trips
+    // cost nothing worth saving, and the archive's file writer (a thread this one
+    // starts, which would inherit the shared processor) writes on the other one.
+    const bool smallEntries = QFileInfo(archivePath).size() <
+                              kSharedProcessorEntryBytes * qMax(1, archive.getNumberOfEntries());
+    if (smallEntries)
+        m_services.mainThread.beginHandOvers();
+    const bool extracted = archive.UnzipFileTo(folder, true);
+    m_services.mainThread.endHandOvers();
+    if (!extracted)
         failWith(QString::fromLatin1(kExtractionMessage));
 }
 

@@ -2,13 +2,42 @@
 
 #include "MainThread.h"
 
+#include <memory>
+#include <sched.h>
+#include <sys/types.h>
+
+class QObject;
+
 namespace platform {
 
-// Blocking queued calls on the application object; a call made on the main thread
-// runs at once.
+// Hands work to the application's event loop as a posted event and waits on a
+// semaphore that the event releases once the work has run (or when the event is
+// dropped undelivered, so a waiting thread is never stranded). A call made on the
+// main thread, or before there is an application, runs at once. Create it on the
+// main thread.
+//
+// Between beginHandOvers() and endHandOvers() the main thread and the thread that
+// began are held on the processor the main thread was on; endHandOvers() gives
+// both their own masks back. A thread started in between by the one that began
+// inherits the hold (pinning each hand-over alone costs more than the hand-over).
 class QtMainThread : public MainThread {
 public:
+    QtMainThread();
+    ~QtMainThread() override;
     void runAndWait(const std::function<void()> &work) override;
+    void beginHandOvers() override;
+    void endHandOvers() override;
+
+private:
+    void handOver(const std::function<void()> &work);
+
+    std::unique_ptr<QObject> m_receiver; // lives on the main thread
+
+    // Set by beginHandOvers() and read by the thread that called it.
+    bool m_sharing = false;
+    pid_t m_mainThread = 0;
+    cpu_set_t m_mainMask;   // each thread's own, given back at the end
+    cpu_set_t m_callerMask;
 };
 
 } // namespace platform

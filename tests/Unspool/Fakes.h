@@ -49,9 +49,12 @@ class OpenService : public platform::OpenService
 {
   public:
     QStringList opened;
+    std::function<void()> whenOpening; // runs where the real service would start it
     bool openFile(const QString &path) override
     {
         opened << path;
+        if (whenOpening)
+            whenOpening();
         return QFileInfo::exists(path);
     }
     bool openURL(const QUrl &) override { return false; }
@@ -89,6 +92,8 @@ class MainThread : public platform::MainThread
         ++handOvers;
         m_real.runAndWait(work);
     }
+    void beginHandOvers() override { m_real.beginHandOvers(); }
+    void endHandOvers() override { m_real.endHandOvers(); }
 
   private:
     platform::QtMainThread m_real;

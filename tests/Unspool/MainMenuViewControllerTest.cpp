@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 
 #include <ostream>
@@ -88,6 +89,67 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgressRow{"singleEntry", 1, {100}},
                       ProgressRow{"eightEntries", 8, {13, 25, 38, 50, 63, 75, 88, 100}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// ---- processors ----
+
+// The processors a thread may run on, from its status file as the kernel lists them.
+QByteArray processorsIn(const QByteArray &status)
+{
+    for (const QByteArray &line : status.split('\n'))
+        if (line.startsWith("Cpus_allowed_list:"))
+            return line.mid(18).trimmed();
+    return {};
+}
+
+// Those of a child that the calling thread starts.
+QByteArray processorsOfAChild()
+{
+    QProcess child;
+    child.start(QStringLiteral("/bin/cat"), {QStringLiteral("/proc/self/status")});
+    child.waitForFinished();
+    return processorsIn(child.readAllStandardOutput());
+}
+
+struct ProcessorRow {
+    const char *name;
+    bool damaged; // the run ends in an alert instead of the launcher
+};
+
+class UnspoolProcessors : public ControllerTest, public ::testing::WithParamInterface<ProcessorRow>
+{
+};
+
+// The hand-overs may hold the main thread on one processor; whatever the program
+// starts afterwards (the launcher, and the browser after it) gets all we had.
+TEST_P(UnspoolProcessors, WhatStartsAfterTheExtractionGetsTheOriginalProcessors)
+{
+    const QByteArray original =
+        processorsIn(testfiles::read(QStringLiteral("/proc/thread-self/status")));
+    ASSERT_FALSE(original.isEmpty());
+    if (!original.contains(',') && !original.contains('-')) {
+        GTEST_SKIP() << "one processor only";
+    }
+    ASSERT_TRUE(installArchive(entriesCounting(20)));
+    if (GetParam().damaged) {
+        ASSERT_TRUE(damageSecondEntry(archivePath()));
+    }
+    QByteArray launcher;
+    opener.whenOpening = [&launcher] { launcher = processorsOfAChild(); };
+    auto controller = makeController();
+
+    runToEnd(*controller);
+
+    EXPECT_EQ(alerts.sheets.size(), GetParam().damaged ? 1u : 0u);
+    if (!GetParam().damaged) {
+        EXPECT_EQ(launcher, original);
+    }
+    EXPECT_EQ(processorsOfAChild(), original);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UnspoolProcessors,
+                         ::testing::Values(ProcessorRow{"launcherOpened", false},
+                                           ProcessorRow{"extractionFailed", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // ---- failures ----
 
