@@ -6,6 +6,8 @@
 # those in the build tree stay as they are. Their executables' debug information is
 # kept apart, in <build>/debug/<Name.app>/.
 include(GNUInstallDirs)
+# Installing and packaging take what the build made; they do not build the tests first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 include("${CMAKE_CURRENT_LIST_DIR}/BaseSystem.cmake")
 
 install(TARGETS lesson-pack RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
