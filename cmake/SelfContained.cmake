@@ -113,6 +113,56 @@ foreach(library IN LISTS libraries)
   list(APPEND bundled "${target}")
 endforeach()
 
+# ICU's data library is a third of a bundle. The programs reach ICU only through Qt's
+# case mapping, normalisation and text conversions, never through its collation, locale
+# display names, units, time zone names, currencies, transliteration, number spelling,
+# break dictionaries or legacy code pages; those items are taken out of the copy. The
+# trimmed data goes back into a library of the same SONAME that exports the same
+# symbol. Without icupkg or a C compiler the data stays whole.
+set(icu_unused_items "^(coll|lang|region|unit|zone|curr|translit|rbnf|brkitr)/|\\.cnv$")
+function(trim_icu_data library)
+  find_program(ICUPKG icupkg)
+  find_program(CC NAMES cc gcc)
+  get_filename_component(soname "${library}" NAME)
+  if(NOT ICUPKG OR NOT CC OR NOT soname MATCHES "^libicudata\\.so\\.([0-9]+)$")
+    message(STATUS "${bundle_name}: ICU data kept whole")
+    return()
+  endif()
+  set(version "${CMAKE_MATCH_1}")
+  set(package "icudt${version}l")
+  set(work "${library}.trim")
+  file(REMOVE_RECURSE "${work}")
+  file(MAKE_DIRECTORY "${work}")
+  run("${OBJCOPY}" -O binary --only-section=.rodata "${library}" "${work}/${package}.dat")
+  execute_process(COMMAND "${ICUPKG}" -l "${work}/${package}.dat"
+                  OUTPUT_VARIABLE items RESULT_VARIABLE status)
+  if(NOT status EQUAL 0 OR items STREQUAL "")
+    message(FATAL_ERROR "SelfContained.cmake: ${library} holds no ICU data package")
+  endif()
+  string(REPLACE "\n" ";" items "${items}")
+  set(unused "")
+  foreach(item IN LISTS items)
+    if(item MATCHES "${icu_unused_items}")
+      string(APPEND unused "${item}\n")
+    endif()
+  endforeach()
+  file(WRITE "${work}/unused.txt" "${unused}")
+  run("${ICUPKG}" -r "${work}/unused.txt" "${work}/${package}.dat" "${work}/trimmed.dat")
+  file(WRITE "${work}/data.S"
+    ".section .rodata\n.globl icudt${version}_dat\n"
+    ".type icudt${version}_dat, @object\n.balign 16\nicudt${version}_dat:\n"
+    ".incbin \"${work}/trimmed.dat\"\n.size icudt${version}_dat, .-icudt${version}_dat\n"
+    ".section .note.GNU-stack,\"\",@progbits\n")
+  run("${CC}" -shared -nostdlib "-Wl,-soname,${soname}" -o "${work}/${soname}" "${work}/data.S")
+  file(RENAME "${work}/${soname}" "${library}")
+  file(REMOVE_RECURSE "${work}")
+endfunction()
+foreach(library IN LISTS bundled)
+  if(library MATCHES "/libicudata\\.so\\.[0-9]+$")
+    trim_icu_data("${library}")
+  endif()
+endforeach()
+
 # Strip first: the RUNPATH is set last, since strip may undo patchelf's layout.
 foreach(file IN LISTS executables)
   get_filename_component(name "${file}" NAME)

@@ -10,7 +10,7 @@ build_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-image-formats-plugins
   libminizip-dev zlib1g-dev libplist-dev libxcb1-dev
-  patchelf binutils makeself
+  patchelf binutils makeself icu-devtools
 )
 # What the programs call at run time.
 program_packages=(lsof procps pkexec xdg-utils)

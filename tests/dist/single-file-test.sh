@@ -21,6 +21,7 @@ app="$work/out/$name.app"
 run="$work/out/$name.run"
 [ -f "$run" ] || fail "no single file written"
 echo "single-file-test: $(du -sk "$app" | cut -f1) KiB bundle, $(du -k "$run" | cut -f1) KiB single file"
+[ "$(stat -c %s "$run")" -lt $((40 * 1024 * 1024)) ] || fail "the single file is 40 MB or more"
 
 # Both bundles a learner receives carry their libraries; the lesson shows its icon.
 mkdir "$work/archive"
