@@ -3,6 +3,7 @@
 // 0 go on with the installation, 1 the user stopped.
 #include "CGMCApp.h"
 
+#include "BundledQt.h"
 #include "LinuxMainBundle.h"
 #include "LinuxUser.h"
 #include "LinuxWorkspace.h"
@@ -14,8 +15,10 @@
 
 int main(int argc, char **argv)
 {
+    platform::choosePlatformPlugin();
     QApplication application(argc, argv);
     platform::LinuxMainBundle mainBundle;
+    platform::setWindowIconFromBundle(application, mainBundle);
 
     // The string table; without it every text shows as its key.
     QTranslator stringTable;

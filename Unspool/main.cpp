@@ -2,13 +2,16 @@
 // lesson's setup launcher and quits.
 #include "UnspoolProgram.h"
 
+#include "BundledQt.h"
 #include "LinuxMainBundle.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv)
 {
+    platform::choosePlatformPlugin();
     QApplication application(argc, argv);
     platform::LinuxMainBundle mainBundle;
+    platform::setWindowIconFromBundle(application, mainBundle);
     return unspool::runProgram(application, mainBundle);
 }

@@ -1,6 +1,7 @@
 // Wayfarer, the lesson's setup launcher: one window, ended by closing it.
 #include "MainMenuViewController.h"
 
+#include "BundledQt.h"
 #include "LinuxMainBundle.h"
 #include "LinuxOpenService.h"
 #include "LinuxUser.h"
@@ -11,8 +12,10 @@
 
 int main(int argc, char **argv)
 {
+    platform::choosePlatformPlugin();
     QApplication application(argc, argv);
     platform::LinuxMainBundle mainBundle;
+    platform::setWindowIconFromBundle(application, mainBundle);
     platform::LinuxUser user;
     platform::LinuxOpenService openService;
     platform::QtAlerts alerts(QStringLiteral("Wayfarer"));

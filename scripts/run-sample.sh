@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The main job in one command: installs what is missing, builds, packs the sample
-# lesson into out/ and opens it.
+# The main job in one command: installs what is missing, builds the programs and the
+# packer (not the tests), packs the sample lesson into out/ as a bundle and as the
+# single file a learner gets, and opens the single file.
 #
 # On a desktop ($DISPLAY or $WAYLAND_DISPLAY set) the packed lesson is started the
-# way a learner starts it: the Unspool window with its progress bar, then the
+# way a learner starts it (sh "<Lesson>.run"): the Unspool window with its progress bar, then the
 # Wayfarer window, whose "Launch Lesson" button opens the sample in the default
 # browser. Without a display the same programs run offscreen; the script then
 # reports where the lesson was unpacked and that the setup launcher started, and
@@ -17,21 +18,20 @@ out=${OUT_DIR:-$root/out}
 name="How Rivers Shape the Land"
 
 bash "$root/scripts/setup.sh"
-BUILD_DIR="$build" bash "$root/scripts/build.sh"
+BUILD_DIR="$build" bash "$root/scripts/build.sh" -DBUILD_TESTING=OFF
 
-"$build/tools/lesson-pack" --replace "$root/samples/sample-lesson" "$name" "$out" >/dev/null
-bundle="$out/$name.app"
-unspool="$bundle/Contents/MacOS/Unspool"
-echo "run-sample: packed the sample lesson as $bundle"
+"$build/tools/lesson-pack" --replace --single-file "$root/samples/sample-lesson" "$name" "$out" >/dev/null
+run="$out/$name.run"
+echo "run-sample: packed the sample lesson as $out/$name.app and $run"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   echo "run-sample: opening it; press \"Launch Lesson\" in the Lesson Setup window"
-  exec "$unspool"
+  exec sh "$run"
 fi
 
 echo "run-sample: no display; running the lesson offscreen"
 status=0
-QT_QPA_PLATFORM=offscreen timeout 120 "$unspool" || status=$?
+QT_QPA_PLATFORM=offscreen timeout 120 sh "$run" || status=$?
 if [ "$status" -ne 0 ]; then
   echo "run-sample: Unspool did not finish cleanly (exit status $status)" >&2
   exit 1

@@ -1,18 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need.
-# Idempotent: only what is missing is installed.
+# Installs the Debian packages that are missing (idempotent).
+#   setup.sh         what building the programs and the packer, packing a lesson
+#                    and running the programs need (the main job)
+#   setup.sh test    that, and what the tests, the fuzzing and the sanitizer runs need
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config python3
+# Build the programs and the packer; make bundles self-contained; write single files.
+build_packages=(
+  cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-image-formats-plugins
   libminizip-dev zlib1g-dev libplist-dev libxcb1-dev libglib2.0-dev
+  patchelf binutils makeself icu-devtools
+)
+# What the programs call at run time.
+program_packages=(lsof procps pkexec xdg-utils)
+# The tests (GoogleTest, archives made by other tools, a virtual screen, a Debian root
+# without our dependencies, the package's contents), fuzzing and sanitizers.
+test_packages=(
+  python3
   libgtest-dev libgmock-dev
-  lsof procps pkexec xdg-utils
   zip unzip libarchive-tools
   clang libfuzzer-14-dev libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick
+  debootstrap
 )
+
+packages=("${build_packages[@]}" "${program_packages[@]}")
+case "${1:-}" in
+  "") ;;
+  test) packages+=("${test_packages[@]}") ;;
+  *) echo "usage: setup.sh [test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

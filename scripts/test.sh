@@ -3,8 +3,8 @@
 # a minute (FUZZ_SECONDS, 0 to skip).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh"
+bash "$root/scripts/setup.sh" test
+bash "$root/scripts/build.sh" -DBUILD_TESTING=ON
 (cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure -j"$(nproc)")
 seconds=${FUZZ_SECONDS:-60}
 if [ "$seconds" -gt 0 ]; then

@@ -1,10 +1,14 @@
 // lesson-pack: turns a folder of web content into a self-extracting lesson bundle.
 #include "LessonPacker.h"
+#include "LessonTemplate.h"
 #include "Progress.h"
+#include "SingleFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -24,6 +28,13 @@ struct Options {
                                  QStringLiteral("pkg")};
     QCommandLineOption replace{QStringLiteral("replace"),
                                QStringLiteral("Replace an existing <lesson name>.app.")};
+    QCommandLineOption singleFile{
+        QStringLiteral("single-file"),
+        QStringLiteral("Also write <lesson name>.run, one file a learner opens with "
+                       "sh \"<lesson name>.run\"; both carry the libraries they need.")};
+    QCommandLineOption icon{QStringLiteral("icon"),
+                            QStringLiteral("Picture (PNG) to show as the lesson's icon."),
+                            QStringLiteral("png")};
     QCommandLineOption unspool{
         QStringLiteral("unspool"),
         QStringLiteral("The built Unspool bundle (default: %1).").arg(defaultBundle("Unspool.app")),
@@ -35,7 +46,7 @@ struct Options {
 
     static QString defaultBundle(const char *name)
     {
-        return QDir(QStringLiteral(LESSON_PACK_BUNDLE_DIR)).filePath(QLatin1String(name));
+        return QDir(lessonpack::defaultBundleFolder()).filePath(QLatin1String(name));
     }
 };
 
@@ -58,7 +69,8 @@ int main(int argc, char **argv)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const Options options;
-    parser.addOptions({options.installer, options.replace, options.unspool, options.wayfarer});
+    parser.addOptions({options.installer, options.replace, options.singleFile, options.icon,
+                       options.unspool, options.wayfarer});
     parser.addPositionalArgument(QStringLiteral("content"),
                                  QStringLiteral("Folder of web content with index.html."));
     parser.addPositionalArgument(QStringLiteral("name"),
@@ -86,11 +98,32 @@ int main(int argc, char **argv)
     request.wayfarerBundle = parser.value(options.wayfarer);
     request.replace = parser.isSet(options.replace);
 
+    const bool singleFile = parser.isSet(options.singleFile);
+    const QString bundlePath = QDir(request.outputFolder).filePath(request.lessonName + ".app");
+    const QString runPath = lessonpack::singleFilePath(bundlePath);
+    if (singleFile && !request.replace && QFileInfo::exists(runPath))
+        return fail(QStringLiteral("%1 already exists (use --replace)").arg(runPath));
+    const bool bundleExisted = QFileInfo::exists(bundlePath);
+
+    QString why;
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return fail(QStringLiteral("cannot make a temporary folder: %1").arg(scratch.errorString()));
+    if (!lessonpack::prepareTemplates(request, {parser.value(options.icon), singleFile},
+                                      scratch.path(), why))
+        return fail(why);
+
     lessonpack::Progress progress = lessonpack::Progress::forStandardError();
     QString written;
-    QString why;
     if (!lessonpack::packLesson(request, progress, written, why)) {
         progress.abandon();
+        return fail(why);
+    }
+    if (singleFile && !lessonpack::writeSingleFile(written, request.replace, why)) {
+        progress.abandon();
+        // A failed run leaves nothing behind that it made.
+        if (!bundleExisted)
+            QDir(written).removeRecursively();
         return fail(why);
     }
     progress.finish(QStringLiteral("lesson-pack: packed %1").arg(written));
