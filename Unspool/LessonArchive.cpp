@@ -294,7 +294,7 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
     if (!written)
         return _failWriting();
     // The library stops quietly at the declared size of a damaged entry.
-    if (run.file.total() != run.info.uncompressed_size) {
+    if (run.file.total() != run.info.uncompressed_size || !run.stream.endedExactly()) {
         OutputErrorMessage(QString::fromLatin1(kSizeMismatch));
         return EntryOutcome::Failed;
     }
