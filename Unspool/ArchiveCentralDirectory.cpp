@@ -17,9 +17,9 @@ constexpr std::uint64_t kEndRecordSize = 22;
 constexpr std::uint64_t kLongestComment = 0xFFFF;
 constexpr std::uint64_t kCentralHeaderSize = 46;
 constexpr std::uint64_t kLocatorSize = 20;
-constexpr std::uint64_t kEnd64Size = 56;         // the 64-bit end record without extensions
-constexpr std::uint64_t kEnd64SizeCounted = 44;  // what its own size field counts of it
-constexpr qsizetype kLocatorSearch = 0xFFFF;     // minizip's search, back from the end
+constexpr std::uint64_t kEnd64Size = 56;        // the 64-bit end record without extensions
+constexpr std::uint64_t kEnd64SizeCounted = 44; // what its own size field counts of it
+constexpr qsizetype kLocatorSearch = 0xFFFF;    // minizip's search, back from the end
 constexpr std::uint16_t kCountIn64BitRecord = 0xFFFF;
 const QByteArray kEndSignature("PK\x05\x06", 4);
 const QByteArray kLocatorSignature("PK\x06\x07", 4);
@@ -68,7 +68,8 @@ Status readEnd64(int fd, std::uint64_t at, std::uint64_t locatorAt, EndValues &v
     const bool placed = recordSize >= kEnd64SizeCounted && recordSize <= locatorAt &&
                         at + (kEnd64Size - kEnd64SizeCounted) + recordSize == locatorAt &&
                         locatorAt + kLocatorSize == values.directoryEnd;
-    const bool oneDisk = u32(record, 16) == 0 && u32(record, 20) == 0 && u64(record, 24) == wide.count;
+    const bool oneDisk =
+        u32(record, 16) == 0 && u32(record, 20) == 0 && u64(record, 24) == wide.count;
     const bool agrees = (values.count == kCountIn64BitRecord || values.count == wide.count) &&
                         (values.size == kIn64BitRecord || values.size == wide.size) &&
                         (values.offset == kIn64BitRecord || values.offset == wide.offset);
@@ -131,8 +132,8 @@ Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &en
             return Status::Damaged;
         const qsizetype nameLength = u16(directory, pos + 28);
         const qsizetype extraSize = u16(directory, pos + 30);
-        const qsizetype recordSize =
-            static_cast<qsizetype>(kCentralHeaderSize) + nameLength + extraSize + u16(directory, pos + 32);
+        const qsizetype recordSize = static_cast<qsizetype>(kCentralHeaderSize) + nameLength +
+                                     extraSize + u16(directory, pos + 32);
         if (directory.size() - pos < recordSize)
             return Status::Damaged;
         ArchiveCentralEntry entry;

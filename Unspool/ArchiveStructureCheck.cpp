@@ -50,8 +50,7 @@ bool holdsControlCharacter(const QByteArray &name)
     });
 }
 
-const char *entryFault(const ArchiveCentralEntry &entry, std::uint64_t fileSize,
-                       bool havePassword)
+const char *entryFault(const ArchiveCentralEntry &entry, std::uint64_t fileSize, bool havePassword)
 {
     // 64-bit values can point anywhere; none of the sums below may wrap.
     if (entry.compressedSize > fileSize || entry.localHeaderOffset > fileSize)
