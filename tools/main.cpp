@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <csignal>
 #include <cstdio>
 
 namespace
@@ -38,6 +39,26 @@ struct Options {
         return QDir(QStringLiteral(LESSON_PACK_BUNDLE_DIR)).filePath(QLatin1String(name));
     }
 };
+
+volatile std::sig_atomic_t sStopSignal = 0;
+
+void noteStop(int signal)
+{
+    sStopSignal = signal;
+}
+
+// An interrupted run stops at its next piece of work and unwinds, which removes
+// its staging folder; only then does the signal end the program.
+void stopOnSignals()
+{
+    struct sigaction action {
+    };
+    action.sa_handler = noteStop;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM})
+        ::sigaction(signal, &action, nullptr);
+}
 
 int fail(const QString &message)
 {
@@ -85,13 +106,20 @@ int main(int argc, char **argv)
     request.unspoolBundle = parser.value(options.unspool);
     request.wayfarerBundle = parser.value(options.wayfarer);
     request.replace = parser.isSet(options.replace);
+    request.stop = &sStopSignal;
+    stopOnSignals();
 
     lessonpack::Progress progress = lessonpack::Progress::forStandardError();
     QString written;
     QString why;
     if (!lessonpack::packLesson(request, progress, written, why)) {
         progress.abandon();
-        return fail(why);
+        const int status = fail(why);
+        if (const int signal = sStopSignal) {
+            std::signal(signal, SIG_DFL);
+            std::raise(signal);
+        }
+        return status;
     }
     progress.finish(QStringLiteral("lesson-pack: packed %1").arg(written));
     std::printf("%s\n", written.toLocal8Bit().constData());
