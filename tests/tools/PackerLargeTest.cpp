@@ -5,6 +5,7 @@
 #include "LessonArchive.h"
 #include "PackerHarness.h"
 #include "ProcessRunner.h"
+#include "QtPrinters.h"
 #include "TestFiles.h"
 #include "Waiting.h"
 
