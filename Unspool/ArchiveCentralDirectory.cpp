@@ -2,6 +2,7 @@
 
 #include "FileIO.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,51 +11,146 @@ using namespace ArchiveBytes;
 namespace
 {
 
+using Status = ArchiveCentralDirectory::Status;
+
 constexpr std::uint64_t kEndRecordSize = 22;
 constexpr std::uint64_t kLongestComment = 0xFFFF;
 constexpr std::uint64_t kCentralHeaderSize = 46;
+constexpr std::uint64_t kLocatorSize = 20;
+constexpr std::uint64_t kEnd64Size = 56;        // the 64-bit end record without extensions
+constexpr std::uint64_t kEnd64SizeCounted = 44; // what its own size field counts of it
+constexpr qsizetype kLocatorSearch = 0xFFFF;    // minizip's search, back from the end
+constexpr std::uint16_t kCountIn64BitRecord = 0xFFFF;
 const QByteArray kEndSignature("PK\x05\x06", 4);
 const QByteArray kLocatorSignature("PK\x06\x07", 4);
 const QByteArray kEnd64Signature("PK\x06\x06", 4);
 const QByteArray kCentralSignature("PK\x01\x02", 4);
 
-// minizip trusts the last 64-bit locator in the tail when it checks out (disk 0,
-// one disk, a 64-bit end record where it points) and then uses that record instead
-// of the ordinary one. Such an archive is refused whole, so the directory judged
-// here is always the one minizip reads.
-bool hasZip64Records(int fd, const QByteArray &tail)
+// What the end records say: the directory's entry count, size and offset, and
+// where it must end (where the record after it begins, shift included).
+struct EndValues {
+    std::uint64_t directoryEnd;
+    std::uint64_t count;
+    std::uint64_t size;
+    std::uint64_t offset;
+};
+
+// minizip trusts the last 64-bit locator in the last 64 KiB when it checks out
+// (disk 0, one disk, a 64-bit end record where it points, which is not the file's
+// first byte) and then reads that record instead of the ordinary one. The
+// locator's place in the file, or 0 when minizip would use none.
+std::uint64_t zip64Locator(int fd, const QByteArray &tail, std::uint64_t tailStart,
+                           std::uint64_t &end64At)
 {
     const qsizetype at = tail.lastIndexOf(kLocatorSignature);
-    if (at < 0 || at + 20 > tail.size())
-        return false;
-    if (u32(tail, at + 4) != 0 || u32(tail, at + 16) != 1)
-        return false;
-    QByteArray record;
-    return readAt(fd, u64(tail, at + 8), 4, record) && record == kEnd64Signature;
+    if (at < 0 || at < tail.size() - kLocatorSearch || at + qsizetype(kLocatorSize) > tail.size())
+        return 0;
+    if (u32(tail, at + 4) != 0 || u32(tail, at + 16) != 1 || tailStart + at == 0)
+        return 0;
+    end64At = u64(tail, at + 8);
+    QByteArray signature;
+    if (end64At == 0 || !readAt(fd, end64At, 4, signature) || signature != kEnd64Signature)
+        return 0;
+    return tailStart + static_cast<std::uint64_t>(at);
 }
 
-bool walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &entries)
+// The 64-bit end record's values replace the ordinary record's. They must sit in
+// their places (64-bit end record, locator, ordinary end record, back to back),
+// speak of one disk, and agree with every ordinary field that holds a value
+// rather than the marker.
+Status readEnd64(int fd, std::uint64_t at, std::uint64_t locatorAt, EndValues &values)
+{
+    QByteArray record;
+    if (!readAt(fd, at, kEnd64Size, record))
+        return Status::Damaged;
+    const std::uint64_t recordSize = u64(record, 4);
+    const EndValues wide{at, u64(record, 32), u64(record, 40), u64(record, 48)};
+    const bool placed = recordSize >= kEnd64SizeCounted && recordSize <= locatorAt &&
+                        at + (kEnd64Size - kEnd64SizeCounted) + recordSize == locatorAt &&
+                        locatorAt + kLocatorSize == values.directoryEnd;
+    const bool oneDisk =
+        u32(record, 16) == 0 && u32(record, 20) == 0 && u64(record, 24) == wide.count;
+    const bool agrees = (values.count == kCountIn64BitRecord || values.count == wide.count) &&
+                        (values.size == kIn64BitRecord || values.size == wide.size) &&
+                        (values.offset == kIn64BitRecord || values.offset == wide.offset);
+    if (!placed || !oneDisk || !agrees)
+        return Status::Inconsistent64;
+    values = wide;
+    return Status::Read;
+}
+
+// minizip takes a record's 64-bit values by walking the blocks of its extra field:
+// at each ZIP64 block it reads, in place and in this order, the 64-bit value of
+// every field still holding the marker. The same walk here, refused where minizip
+// would read past the extra field, where a block is shorter than the values taken
+// from it, or where a marked field finds no value.
+bool readZip64Values(const QByteArray &bytes, qsizetype extraAt, qsizetype extraSize,
+                     ArchiveCentralEntry &entry)
+{
+    std::uint64_t *const fields[] = {&entry.uncompressedSize, &entry.compressedSize,
+                                     &entry.localHeaderOffset};
+    bool found[3] = {};
+    int marked = 0;
+    for (std::uint64_t *field : fields)
+        marked += *field == kIn64BitRecord ? 1 : 0;
+    if (marked == 0)
+        return true;
+    const qsizetype end = extraAt + extraSize;
+    qsizetype pos = extraAt;
+    for (qsizetype walked = 0; walked < extraSize;) {
+        if (end - pos < 4)
+            return false;
+        const qsizetype size = u16(bytes, pos + 2);
+        const bool zip64 = u16(bytes, pos) == kZip64ExtraId;
+        pos += 4;
+        for (qsizetype i = 0, taken = 0; zip64 && i < 3; ++i) {
+            if (*fields[i] != kIn64BitRecord)
+                continue;
+            taken += 8;
+            if (end - pos < 8 || taken > size)
+                return false;
+            *fields[i] = u64(bytes, pos);
+            found[i] = true;
+            pos += 8;
+        }
+        if (!zip64)
+            pos += size;
+        walked += 4 + size;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (!found[i] && *fields[i] == kIn64BitRecord)
+            return false;
+    }
+    return true;
+}
+
+Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &entries)
 {
     qsizetype pos = 0;
     while (directory.size() - pos >= 4 && directory.mid(pos, 4) == kCentralSignature) {
         if (directory.size() - pos < static_cast<qsizetype>(kCentralHeaderSize))
-            return false;
+            return Status::Damaged;
         const qsizetype nameLength = u16(directory, pos + 28);
+        const qsizetype extraSize = u16(directory, pos + 30);
         const qsizetype recordSize = static_cast<qsizetype>(kCentralHeaderSize) + nameLength +
-                                     u16(directory, pos + 30) + u16(directory, pos + 32);
+                                     extraSize + u16(directory, pos + 32);
         if (directory.size() - pos < recordSize)
-            return false;
+            return Status::Damaged;
         ArchiveCentralEntry entry;
         entry.flags = u16(directory, pos + 8);
         entry.method = u16(directory, pos + 10);
         entry.compressedSize = u32(directory, pos + 20);
         entry.uncompressedSize = u32(directory, pos + 24);
         entry.localHeaderOffset = u32(directory, pos + 42);
+        entry.offsetIn64BitRecord = entry.localHeaderOffset == kIn64BitRecord;
         entry.name = directory.mid(pos + static_cast<qsizetype>(kCentralHeaderSize), nameLength);
+        const qsizetype extraAt = pos + static_cast<qsizetype>(kCentralHeaderSize) + nameLength;
+        if (!readZip64Values(directory, extraAt, extraSize, entry))
+            return Status::Inconsistent64;
         entries.append(entry);
         pos += recordSize;
     }
-    return pos == directory.size(); // anything else in it is damage
+    return pos == directory.size() ? Status::Read : Status::Damaged; // anything else is damage
 }
 
 } // namespace
@@ -103,24 +199,24 @@ ArchiveCentralDirectory ArchiveCentralDirectory::read(int fd)
     const qsizetype end = tail.lastIndexOf(kEndSignature, tail.size() - qsizetype(kEndRecordSize));
     if (end < 0)
         return result;
-    if (hasZip64Records(fd, tail)) {
-        result.status = Status::Zip64;
-        return result;
+    EndValues values{tailStart + static_cast<std::uint64_t>(end), u16(tail, end + 10),
+                     u32(tail, end + 12), u32(tail, end + 16)};
+    std::uint64_t end64At = 0;
+    if (const std::uint64_t locatorAt = zip64Locator(fd, tail, tailStart, end64At)) {
+        result.status = readEnd64(fd, end64At, locatorAt, values);
+        if (result.status != Status::Read)
+            return result;
+        result.status = Status::Damaged;
     }
 
-    const std::uint64_t endPos = tailStart + static_cast<std::uint64_t>(end);
-    const std::uint64_t size = u32(tail, end + 12);
-    const std::uint64_t offset = u32(tail, end + 16);
-    result.declaredCount = u16(tail, end + 10);
-    if (endPos < offset + size)
+    if (values.size > values.directoryEnd || values.offset > values.directoryEnd - values.size)
         return result;
-    result.shift = endPos - (offset + size);
-    result.directoryStart = offset + result.shift;
-
+    result.declaredCount = values.count;
+    result.shift = values.directoryEnd - (values.offset + values.size);
+    result.directoryStart = values.offset + result.shift;
     QByteArray directory;
-    if (!readAt(fd, result.directoryStart, size, directory) ||
-        !walkDirectory(directory, result.entries))
+    if (!readAt(fd, result.directoryStart, values.size, directory))
         return result;
-    result.status = Status::Read;
+    result.status = walkDirectory(directory, result.entries);
     return result;
 }

@@ -6,18 +6,23 @@
 #include <cstdint>
 
 // The central directory of a ZIP file as minizip finds it, read on our own so the
-// archive can be judged before minizip is let loose on it.
+// archive can be judged before minizip is let loose on it. Sizes and offsets are
+// the ones minizip uses: the 64-bit values of ZIP64 records where the 32-bit
+// fields say so.
 struct ArchiveCentralEntry {
     QByteArray name; // raw bytes, NULs included
     std::uint16_t flags = 0;
     std::uint16_t method = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t uncompressedSize = 0;
-    std::uint32_t localHeaderOffset = 0; // as recorded, before the shift below
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    std::uint64_t localHeaderOffset = 0; // as recorded, before the shift below
+    bool offsetIn64BitRecord = false;    // the 32-bit offset field holds the marker
 };
 
 struct ArchiveCentralDirectory {
-    enum class Status { Read, Damaged, Zip64 };
+    // Inconsistent64: ZIP64 records missing where the 32-bit fields point to them,
+    // too short for what they must hold, or disagreeing with the 32-bit records.
+    enum class Status { Read, Damaged, Inconsistent64 };
 
     Status status = Status::Damaged;
     std::uint64_t fileSize = 0;
@@ -25,7 +30,7 @@ struct ArchiveCentralDirectory {
     // recorded offset is shifted by them, as minizip does.
     std::uint64_t shift = 0;
     std::uint64_t directoryStart = 0;   // in the file, shift included
-    std::uint32_t declaredCount = 0;    // the end record's entry count
+    std::uint64_t declaredCount = 0;    // the end records' entry count
     QList<ArchiveCentralEntry> entries; // every record actually present
 
     // Reads the directory of the archive open at `fd`.
@@ -34,6 +39,10 @@ struct ArchiveCentralDirectory {
 
 namespace ArchiveBytes
 {
+
+// The 32-bit field value that says "the real value is in a ZIP64 record".
+constexpr std::uint32_t kIn64BitRecord = 0xFFFFFFFF;
+constexpr std::uint16_t kZip64ExtraId = 0x0001;
 
 // pread to the end of the requested range; false on a short read.
 bool readAt(int fd, std::uint64_t offset, std::size_t size, QByteArray &out);

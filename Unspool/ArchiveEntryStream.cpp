@@ -34,8 +34,10 @@ bool ArchiveEntryStream::start(const Entry &entry)
     _contentLeft = entry.declaredSize;
     _next = nullptr;
     _available = 0;
-    _streamEnded = false;
+    // An empty file may come as a deflated entry without any deflate stream.
+    _streamEnded = _deflated && entry.storedSize == 0 && entry.declaredSize == 0;
     _damaged = false;
+    _endedExactly = false;
     _cipher.reset();
     _headerLeft = 0;
     if (!entry.password.isEmpty()) {
@@ -95,13 +97,33 @@ long ArchiveEntryStream::produce(char *out, std::size_t size)
     return static_cast<long>(room - stream.avail_out);
 }
 
+// The declared content is out: the entry must end right here. A deflate stream
+// must finish without another byte of output, and no stored byte may be left.
+bool ArchiveEntryStream::endsHere()
+{
+    char spare = 0;
+    while (_deflated && !_streamEnded) {
+        if (_available == 0) {
+            if (_storedLeft == 0 || !refill())
+                return false;
+            continue;
+        }
+        const std::size_t before = _available;
+        if (produce(&spare, 1) != 0 || (!_streamEnded && _available == before))
+            return false; // more content than declared, damage, or no way on
+    }
+    return _available == 0 && _storedLeft == 0 && _headerLeft == 0;
+}
+
 long ArchiveEntryStream::read(char *out, std::size_t size)
 {
     if (_damaged)
         return -1;
     for (;;) {
-        if (_contentLeft == 0 || _streamEnded)
+        if (_contentLeft == 0 || _streamEnded) {
+            _endedExactly = _contentLeft == 0 && endsHere();
             return 0;
+        }
         if (_available == 0 && _storedLeft > 0) {
             if (!refill()) {
                 _damaged = true;

@@ -15,8 +15,9 @@ class ArchiveInputFile;
 // 4096 at a time, decrypted when the entry is encrypted, and inflated (or, when
 // stored, copied) straight into the caller's buffer, as much as it has room for.
 // The content stops at the declared size, at the end of the deflate stream, or
-// where the stored bytes run out, whichever comes first. One stream serves entry
-// after entry, so the inflater is made once.
+// where the stored bytes run out, whichever comes first; endedExactly() then tells
+// whether all three met. One stream serves entry after entry, so the inflater is
+// made once.
 class ArchiveEntryStream
 {
   public:
@@ -40,10 +41,16 @@ class ArchiveEntryStream
     // the data is damaged or the archive cannot be read.
     long read(char *out, std::size_t size);
 
+    // After read() gave 0: the declared size was reached exactly where the entry
+    // ends, its deflate stream finished and every stored byte taken. An entry
+    // holding more than it declares fails this even when the part read is sound.
+    bool endedExactly() const { return _endedExactly; }
+
     static constexpr std::size_t kPiece = 4096;
 
   private:
     bool refill();
+    bool endsHere();
     long produce(char *out, std::size_t size);
 
     struct Inflater;
@@ -61,4 +68,5 @@ class ArchiveEntryStream
     std::size_t _available = 0;
     bool _streamEnded = false;
     bool _damaged = false;
+    bool _endedExactly = false;
 };

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -19,7 +20,7 @@ namespace
 
 // The reasons, each its own so a refused lesson says what was wrong with it.
 const char kDamaged[] = "Error occurs: archive structure is damaged";
-const char kZip64[] = "Error occurs: archive uses 64-bit records";
+const char kInconsistent64[] = "Error occurs: 64-bit records are inconsistent";
 const char kCount[] = "Error occurs: entry count does not match the central directory";
 const char kControl[] = "Error occurs: entry name holds a control character";
 const char kMethod[] = "Error occurs: entry uses an unsupported compression method";
@@ -30,7 +31,6 @@ const char kOverlapEntry[] = "Error occurs: entry data overlaps another entry";
 const char kOverlapDirectory[] = "Error occurs: entry data overlaps the central directory";
 const char kNoSpace[] = "Error occurs: not enough free space at the destination";
 
-constexpr std::uint32_t kSizeIn64BitRecord = 0xFFFFFFFF;
 // Deflate's longest match (258 bytes) costs at least two bits, so a stream grows
 // at most about 1032-fold; the slack covers a tiny stream's block header.
 constexpr std::uint64_t kDeflateLimit = 1032;
@@ -51,12 +51,11 @@ bool holdsControlCharacter(const QByteArray &name)
     });
 }
 
-const char *entryFault(const ArchiveCentralEntry &entry, bool havePassword)
+const char *entryFault(const ArchiveCentralEntry &entry, std::uint64_t fileSize, bool havePassword)
 {
-    if (entry.compressedSize == kSizeIn64BitRecord ||
-        entry.uncompressedSize == kSizeIn64BitRecord ||
-        entry.localHeaderOffset == kSizeIn64BitRecord)
-        return kZip64;
+    // 64-bit values can point anywhere; none of the sums below may wrap.
+    if (entry.compressedSize > fileSize || entry.localHeaderOffset > fileSize)
+        return kOutside;
     if (holdsControlCharacter(entry.name))
         return kControl;
     if (entry.method != 0 && entry.method != 8)
@@ -69,6 +68,33 @@ const char *entryFault(const ArchiveCentralEntry &entry, bool havePassword)
     return nullptr;
 }
 
+// minizip checks a local header's sizes against the directory's unless they hold
+// the marker; the 64-bit sizes of its ZIP64 block must then agree instead. That
+// block holds both sizes, uncompressed first; a lone marked size may stand alone.
+bool localSizesAgree(int fd, std::uint64_t headerAt, const QByteArray &header,
+                     const ArchiveCentralEntry &entry)
+{
+    constexpr std::uint16_t kSizesInDataDescriptor = 8;
+    const bool marked[] = {u32(header, 22) == kIn64BitRecord, u32(header, 18) == kIn64BitRecord};
+    if ((u16(header, 6) & kSizesInDataDescriptor) || (!marked[0] && !marked[1]))
+        return true;
+    QByteArray extra;
+    if (!readAt(fd, headerAt + kLocalHeaderSize + u16(header, 26), u16(header, 28), extra))
+        return false;
+    for (qsizetype pos = 0; extra.size() - pos >= 4; pos += 4 + u16(extra, pos + 2)) {
+        const qsizetype size = std::min<qsizetype>(u16(extra, pos + 2), extra.size() - pos - 4);
+        if (u16(extra, pos) != kZip64ExtraId)
+            continue;
+        if (size >= 16)
+            return (!marked[0] || u64(extra, pos + 4) == entry.uncompressedSize) &&
+                   (!marked[1] || u64(extra, pos + 12) == entry.compressedSize);
+        if (size < 8 || marked[0] == marked[1])
+            return false;
+        return u64(extra, pos + 4) == (marked[0] ? entry.uncompressedSize : entry.compressedSize);
+    }
+    return false;
+}
+
 // Where an entry's local header and data lie, read from its local header.
 const char *entrySpan(int fd, const ArchiveCentralDirectory &directory,
                       const ArchiveCentralEntry &entry, Span &span)
@@ -78,6 +104,12 @@ const char *entrySpan(int fd, const ArchiveCentralDirectory &directory,
         return kOutside;
     QByteArray header;
     if (!readAt(fd, span.begin, kLocalHeaderSize, header) || !header.startsWith(kLocalSignature))
+        return kDamaged;
+    if (!localSizesAgree(fd, span.begin, header, entry))
+        return kInconsistent64;
+    // minizip compares these for the entries it opens; the others are compared here.
+    if (entry.offsetIn64BitRecord &&
+        (u16(header, 8) != entry.method || u16(header, 26) != entry.name.size()))
         return kDamaged;
     span.end =
         span.begin + kLocalHeaderSize + u16(header, 26) + u16(header, 28) + entry.compressedSize;
@@ -135,15 +167,15 @@ const char *spaceFault(const ArchiveCentralDirectory &directory, const QByteArra
 const char *fault(int fd, const QByteArray &destination, bool havePassword)
 {
     const ArchiveCentralDirectory directory = ArchiveCentralDirectory::read(fd);
-    if (directory.status == ArchiveCentralDirectory::Status::Zip64)
-        return kZip64;
+    if (directory.status == ArchiveCentralDirectory::Status::Inconsistent64)
+        return kInconsistent64;
     if (directory.status != ArchiveCentralDirectory::Status::Read)
         return kDamaged;
     // A count wrapped past 65,535 would let minizip extract a fraction and call it done.
     if (directory.declaredCount != static_cast<std::uint64_t>(directory.entries.size()))
         return kCount;
     for (const ArchiveCentralEntry &entry : directory.entries) {
-        if (const char *reason = entryFault(entry, havePassword))
+        if (const char *reason = entryFault(entry, directory.fileSize, havePassword))
             return reason;
     }
     if (const char *reason = layoutFault(fd, directory))
@@ -162,6 +194,23 @@ QString refusalReason(int archiveFd, const QByteArray &destination, bool havePas
         return QString::fromLatin1(kDamaged);
     const char *reason = fault(archiveFd, destination, havePassword);
     return reason ? QString::fromLatin1(reason) : QString();
+}
+
+QList<EntryPlace> entryPlaces(int archiveFd)
+{
+    QList<EntryPlace> places;
+    const ArchiveCentralDirectory directory = ArchiveCentralDirectory::read(archiveFd);
+    if (archiveFd < 0 || directory.status != ArchiveCentralDirectory::Status::Read)
+        return places;
+    for (const ArchiveCentralEntry &entry : directory.entries) {
+        Span span{};
+        if (entryFault(entry, directory.fileSize, true) == kOutside ||
+            entrySpan(archiveFd, directory, entry, span))
+            return {};
+        places.append({span.end - entry.compressedSize, entry.compressedSize,
+                       entry.uncompressedSize, !entry.offsetIn64BitRecord});
+    }
+    return places;
 }
 
 } // namespace ArchiveStructureCheck

@@ -109,7 +109,8 @@ bool addEncryptedEntry(zipFile archive, const QByteArray &name, const zip_filein
 
 struct LessonArchive::Extraction {
     Extraction(const QString &destinationPath, bool overWrite, ArchiveInputFile &input)
-        : destination(QFile::encodeName(destinationPath)), stream(input), overWrite(overWrite)
+        : destination(QFile::encodeName(destinationPath)), stream(input), overWrite(overWrite),
+          places(ArchiveStructureCheck::entryPlaces(input.descriptor()))
     {
     }
     ArchiveDestination destination;
@@ -119,6 +120,8 @@ struct LessonArchive::Extraction {
     unz_file_info info{};
     ArchiveEntryName name;
     bool overWrite;
+    QList<ArchiveStructureCheck::EntryPlace> places; // the entries' data, in order
+    qsizetype index = 0;
 };
 
 LessonArchive::LessonArchive() : _input(std::make_unique<ArchiveInputFile>()) {}
@@ -185,7 +188,10 @@ bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
 
 LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
 {
-    if (unzOpenCurrentFile2(_unzFile, nullptr, nullptr, 1) != UNZ_OK) {
+    // Sizes and offsets from the structure check's reading, which knows ZIP64 blocks.
+    const ArchiveStructureCheck::EntryPlace place = run.places.value(run.index++);
+    if (run.index > run.places.size() ||
+        (place.libraryOpens && unzOpenCurrentFile2(_unzFile, nullptr, nullptr, 1) != UNZ_OK)) {
         OutputErrorMessage(QStringLiteral("Error occurs"));
         return EntryOutcome::Failed;
     }
@@ -199,9 +205,9 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     // asked for per call, and copies raw data a byte at a time. The minizip this
     // system links has no decryption of its own either.
     ArchiveEntryStream::Entry data;
-    data.offset = unzGetCurrentFileZStreamPos64(_unzFile);
-    data.storedSize = run.info.compressed_size;
-    data.declaredSize = run.info.uncompressed_size;
+    data.offset = place.dataOffset;
+    data.storedSize = run.info.compressed_size = place.storedSize;
+    data.declaredSize = run.info.uncompressed_size = place.declaredSize;
     data.method = run.info.compression_method;
     if (run.info.flag & 1)
         data.password = _passwordBytes();
@@ -288,7 +294,7 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
     else if (!written)
         fault = kWriteFailed;
     // The library stops quietly at the declared size of a damaged entry.
-    else if (run.file.total() != run.info.uncompressed_size)
+    else if (run.file.total() != run.info.uncompressed_size || !run.stream.endedExactly())
         fault = kSizeMismatch;
     else if (run.file.crc() != run.info.crc)
         fault = kCrcFailed;

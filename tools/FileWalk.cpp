@@ -70,7 +70,7 @@ bool walk(const QString &folder, const QString &prefix, QList<PackEntry> &entrie
         if (!ok)
             return false;
         if (!S_ISDIR(st.st_mode))
-            entries.append({path, entryName, qint64(st.st_size)});
+            entries.append({path, entryName});
     }
     return true;
 }
@@ -101,7 +101,7 @@ bool collectFile(const QString &source, const QString &name, QList<PackEntry> &e
     }
     if (!checkFile(source, st, why))
         return false;
-    entries.append({QFileInfo(source).absoluteFilePath(), name, qint64(st.st_size)});
+    entries.append({QFileInfo(source).absoluteFilePath(), name});
     return true;
 }
 

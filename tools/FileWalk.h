@@ -10,7 +10,6 @@ namespace lessonpack
 struct PackEntry {
     QString source; // absolute path on disk
     QString name;   // entry name in the archive, "/"-separated
-    qint64 size = 0;
 };
 
 // Adds every regular file below the folder `root` to `entries`, named

@@ -3,8 +3,8 @@
 #include "Bundle.h"
 #include "BundleCopy.h"
 #include "FileWalk.h"
-#include "LessonArchive.h"
 #include "LessonName.h"
+#include "PackArchive.h"
 #include "PlaceIntoOutput.h"
 #include "Progress.h"
 
@@ -26,12 +26,6 @@ const QString kWayfarerName = QStringLiteral("Wayfarer.app");
 const QString kInstallerEntry =
     QStringLiteral("Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg");
 const QString kArchiveInBundle = QStringLiteral("Contents/Resources/archive.zip");
-
-// The archive is written without ZIP64 extensions: no entry, and no offset into the
-// archive, may reach 4 GiB, and the entry count must fit 16 bits. Deflate can grow
-// incompressible data slightly, hence the margin.
-constexpr qint64 kMaxArchiveBytes = 0xFFFFFFFFLL - 64LL * 1024 * 1024;
-constexpr qsizetype kMaxEntries = 0xFFFF;
 
 bool isRegularFile(const QString &path)
 {
@@ -103,21 +97,6 @@ bool collectInstaller(const QString &installer, QList<PackEntry> &entries, QStri
     return collectFile(installer, kInstallerEntry, entries, why);
 }
 
-bool checkLimits(const QList<PackEntry> &entries, QString &why)
-{
-    qint64 total = 0;
-    for (const PackEntry &entry : entries)
-        total += entry.size;
-    if (entries.size() <= kMaxEntries && total <= kMaxArchiveBytes)
-        return true;
-    why = QStringLiteral("the lesson is too big for one archive (%1 files, %2 bytes; at most %3 "
-                         "files and 4 GiB)")
-              .arg(entries.size())
-              .arg(total)
-              .arg(kMaxEntries);
-    return false;
-}
-
 bool planEntries(const PackRequest &request, QList<PackEntry> &entries, QString &why)
 {
     // Unspool.app is copied rather than packed, but it is checked the same way up
@@ -137,28 +116,6 @@ bool planEntries(const PackRequest &request, QList<PackEntry> &entries, QString 
         return false;
     std::sort(entries.begin(), entries.end(),
               [](const PackEntry &a, const PackEntry &b) { return a.name < b.name; });
-    return checkLimits(entries, why);
-}
-
-bool writeArchive(const QList<PackEntry> &entries, const QString &path, Progress &progress,
-                  QString &why)
-{
-    LessonArchive archive;
-    if (!archive.CreateZipFile2(path)) {
-        why = QStringLiteral("cannot create the archive %1").arg(path);
-        return false;
-    }
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (!archive.addFileToZip(entries[i].source, entries[i].name)) {
-            why = QStringLiteral("cannot pack %1 into the archive").arg(entries[i].source);
-            return false;
-        }
-        progress.update(i + 1, entries.size());
-    }
-    if (!archive.CloseZipFile2()) {
-        why = QStringLiteral("cannot finish the archive %1").arg(path);
-        return false;
-    }
     return true;
 }
 
@@ -172,7 +129,7 @@ bool buildBundle(const PackRequest &request, const QList<PackEntry> &entries, co
         why = QStringLiteral("cannot create %1").arg(QFileInfo(archive).path());
         return false;
     }
-    return writeArchive(entries, archive, progress, why);
+    return writePackArchive(entries, archive, progress, request.stop, why);
 }
 
 // Creates the output folder and whatever folders above it are missing; unless told
@@ -228,6 +185,10 @@ bool packLesson(const PackRequest &request, Progress &progress, QString &written
     const QString staged = staging.filePath(bundleName);
     if (!buildBundle(request, entries, staged, progress, why))
         return false;
+    if (request.stop && *request.stop) {
+        why = QStringLiteral("interrupted");
+        return false;
+    }
     const QString target = QDir(request.outputFolder).filePath(bundleName);
     if (!placeIntoOutput(staged, target, request.replace, staging.filePath("replaced"), why))
         return false;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <csignal>
+
 namespace lessonpack
 {
 
@@ -16,6 +18,9 @@ struct PackRequest {
     QString unspoolBundle;  // the built Unspool.app to copy
     QString wayfarerBundle; // the built Wayfarer.app to put into the archive
     bool replace = false;   // replace an existing <lessonName>.app
+    // Set non-zero (by a signal handler) to give up: the run then fails and takes
+    // its staging folder with it. Checked between pieces of work.
+    const volatile std::sig_atomic_t *stop = nullptr;
 };
 
 // Writes the lesson bundle: a copy of Unspool.app whose Contents/Resources/archive.zip

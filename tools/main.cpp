@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdio>
 
 namespace
@@ -49,6 +50,26 @@ struct Options {
         return QDir(lessonpack::defaultBundleFolder()).filePath(QLatin1String(name));
     }
 };
+
+volatile std::sig_atomic_t sStopSignal = 0;
+
+void noteStop(int signal)
+{
+    sStopSignal = signal;
+}
+
+// An interrupted run stops at its next piece of work and unwinds, which removes
+// its staging folder; only then does the signal end the program.
+void stopOnSignals()
+{
+    struct sigaction action {
+    };
+    action.sa_handler = noteStop;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM})
+        ::sigaction(signal, &action, nullptr);
+}
 
 int fail(const QString &message)
 {
@@ -97,6 +118,8 @@ int main(int argc, char **argv)
     request.unspoolBundle = parser.value(options.unspool);
     request.wayfarerBundle = parser.value(options.wayfarer);
     request.replace = parser.isSet(options.replace);
+    request.stop = &sStopSignal;
+    stopOnSignals();
 
     const bool singleFile = parser.isSet(options.singleFile);
     const QString bundlePath = QDir(request.outputFolder).filePath(request.lessonName + ".app");
@@ -117,7 +140,12 @@ int main(int argc, char **argv)
     QString written;
     if (!lessonpack::packLesson(request, progress, written, why)) {
         progress.abandon();
-        return fail(why);
+        const int status = fail(why);
+        if (const int signal = sStopSignal) {
+            std::signal(signal, SIG_DFL);
+            std::raise(signal);
+        }
+        return status;
     }
     if (singleFile && !lessonpack::writeSingleFile(written, request.replace, why)) {
         progress.abandon();

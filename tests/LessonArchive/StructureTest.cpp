@@ -109,9 +109,8 @@ const RefusalCase kRefusalCases[] = {
      "Error occurs: entry is encrypted and no password is set"},
     {"encrypted entry with a password beyond ASCII", "zip-encrypted", "p\xc3\xa4ss",
      "Error occurs: entry is encrypted and no password is set"},
-    {"size kept in a 64-bit record", "zip64-size", nullptr,
-     "Error occurs: archive uses 64-bit records"},
-    {"64-bit end records", "zip64-end", nullptr, "Error occurs: archive uses 64-bit records"},
+    {"size marked as kept in a missing 64-bit record", "zip64-size", nullptr,
+     "Error occurs: 64-bit records are inconsistent"},
     {"damaged central directory", "damaged", nullptr, "Error occurs: archive structure is damaged"},
 };
 

@@ -213,18 +213,6 @@ def zip64_size():
     return data
 
 
-def zip64_end():
-    # A 64-bit end record and its locator in front of the ordinary end record, as
-    # writers add them for archives past the 32-bit limits.
-    data = build([("a.txt", TEXT)])
-    lay = Layout(data)
-    end64_at = lay.eocd
-    end64 = struct.pack("<4sQHHIIQQQQ", b"PK\x06\x06", 44, 45, 45, 0, 0, 1, 1,
-                        lay.cd_size, lay.cd_offset)
-    locator = struct.pack("<4sIQI", b"PK\x06\x07", 0, end64_at, 1)
-    return data[:lay.eocd] + bytearray(end64 + locator) + data[lay.eocd:]
-
-
 def damaged():
     data = build([("a.txt", TEXT)])
     lay = Layout(data)
@@ -240,7 +228,6 @@ CRAFTED = {
     "overlap": overlap, "overlap-cd": overlap_cd, "outside": outside, "ratio": ratio,
     "count": count, "wrapped-count": wrapped_count, "control-nul": control_nul,
     "control-char": control_char, "method": method, "zip64-size": zip64_size,
-    "zip64-end": zip64_end,
     "damaged": damaged,
 }
 

@@ -94,7 +94,8 @@ class FaultLessonTest : public ::testing::Test
     }
     ProbeResult runWithShim(const QString &destination, const char *setting, const char *value)
     {
-        return runProbe({archive, folder.path() + "/" + destination, shimWith(setting, value), -1});
+        return runProbe(
+            {archive, folder.path() + "/" + destination, shimWith(setting, value), -1, {}});
     }
 
     static inline QTemporaryDir *lessonFolder = nullptr;
@@ -107,7 +108,7 @@ class FaultSweep : public FaultLessonTest, public ::testing::WithParamInterface<
   protected:
     ProbeSpec spec(const Fault &fault, const QString &destination) const
     {
-        ProbeSpec s{archive, destination, {}, fault.fileSizeLimit};
+        ProbeSpec s{archive, destination, {}, fault.fileSizeLimit, {}};
         if (fault.shimSetting)
             s.environment = shimWith(fault.shimSetting, fault.shimValue);
         return s;
@@ -119,7 +120,7 @@ TEST_P(FaultSweep, ReportsNoAndNeverCompletes)
     const Fault &fault = GetParam();
 
     // Positive control: the same archive, with no fault, extracts and completes.
-    const ProbeResult clean = runProbe({archive, folder.path() + "/clean", {}, -1});
+    const ProbeResult clean = runProbe({archive, folder.path() + "/clean", {}, -1, {}});
     ASSERT_TRUE(clean.ranCleanly());
     ASSERT_TRUE(clean.result);
     ASSERT_TRUE(clean.complete);

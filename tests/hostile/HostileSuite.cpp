@@ -41,6 +41,7 @@ Case caseFrom(const QJsonObject &o, const QString &folder)
     c.archive = folder + u'/' + o["file"].toString();
     c.outcome = o["outcome"].toString();
     c.message = o["message"].toString();
+    c.password = o["password"].toString();
     c.early = o["early"].toBool();
     c.endToEnd = o["e2e"].toBool();
     const QJsonObject files = o["files"].toObject();

@@ -23,9 +23,10 @@ struct Plant {
 struct Case {
     QString name;
     QString what;
-    QString archive; // absolute path
-    QString outcome; // "extracted", "refused" or "unopenable"
-    QString message; // the refusal text
+    QString archive;  // absolute path
+    QString outcome;  // "extracted", "refused" or "unopenable"
+    QString message;  // the refusal text
+    QString password; // given to the extraction when not empty
     bool early = false;
     bool endToEnd = false;
     QMap<QString, QString> files; // relative path -> sha256 hex

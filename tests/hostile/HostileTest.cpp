@@ -53,7 +53,7 @@ TEST_P(Hostile, GivesItsOutcomeAndStaysInsideTheDestination)
     const bool existedBefore = QFileInfo::exists(destination);
     const QStringList destinationBefore = worldState(destination);
 
-    const ProbeResult probe = runProbe({c.archive, destination, {}, -1});
+    const ProbeResult probe = runProbe({c.archive, destination, {}, -1, c.password});
 
     ASSERT_TRUE(probe.ranCleanly())
         << "signal " << probe.child.signal << ", timed out " << probe.child.timedOut << "\n"

@@ -5,6 +5,8 @@ ProbeResult runProbe(const ProbeSpec &spec)
     childrun::Spec child;
     child.program = probePath();
     child.arguments = {spec.archive, spec.destination};
+    if (!spec.password.isEmpty())
+        child.arguments.append(spec.password);
     child.environment = spec.environment;
     child.fileSizeLimit = spec.fileSizeLimit;
 

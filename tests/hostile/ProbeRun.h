@@ -25,6 +25,7 @@ struct ProbeSpec {
     QString destination;
     QList<std::pair<QByteArray, QByteArray>> environment;
     long long fileSizeLimit = -1;
+    QString password; // none when empty
 };
 
 ProbeResult runProbe(const ProbeSpec &spec);

@@ -14,9 +14,11 @@ destination before extracting: links to the outside, hard links, FIFOs.
 """
 
 import hashlib
+import io
 import json
 import os
 import sys
+import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -31,7 +33,7 @@ REASONS = {
     "overlap_directory": "Error occurs: entry data overlaps the central directory",
     "outside_archive": "Error occurs: entry data lies outside the archive",
     "damaged": "Error occurs: archive structure is damaged",
-    "zip64": "Error occurs: archive uses 64-bit records",
+    "zip64": "Error occurs: 64-bit records are inconsistent",
     "ratio": "Error occurs: entry declares an impossible compression ratio",
     "free_space": "Error occurs: not enough free space at the destination",
     "count": "Error occurs: entry count does not match the central directory",
@@ -55,10 +57,10 @@ def digest(data):
 
 
 def case(name, what, data, outcome, reason=None, early=True, files=None, plants=(),
-         e2e=False):
+         e2e=False, password=None):
     cases.append({
         "name": name, "what": what, "archive": data, "outcome": outcome,
-        "message": REASONS[reason] if reason else None, "early": early,
+        "message": REASONS[reason] if reason else None, "early": early, "password": password,
         "files": {k: digest(v) for k, v in (files or {}).items()},
         "plants": list(plants), "e2e": e2e,
     })
@@ -178,7 +180,7 @@ def bombs():
             build(lesson(ratio)), "ratio")
     huge = Entry("huge.bin", b"x" * 1000, zip64=True, usize=1 << 50)
     refused("declared_size_zip64_huge", "a zip64 size of a petabyte", build(lesson(huge)),
-            "zip64")
+            "ratio")
     big_stored = Entry("big.bin", TEXT, method=0, usize=len(TEXT) * 1000)
     refused("declared_stored_size_mismatch", "stored entry whose sizes disagree",
             build(lesson(big_stored)), "size", early=False)
@@ -216,9 +218,21 @@ def sizes_and_checksums():
     short_deflate = Entry("short.txt", TEXT, usize=len(TEXT) + 500)
     refused("short_entry_deflated", "deflated entry ends before its declared size",
             build(lesson(short_deflate)), "size", early=False)
-    long_deflate = Entry("long.txt", TEXT, usize=len(TEXT) - 100)
-    refused("long_entry_deflated", "deflated entry holds more than it declares",
-            build(lesson(long_deflate)), "crc", early=False)
+    # Longer than declared, with the CRC of the declared part: only the length
+    # betrays them.
+    part = TEXT[:-100]
+    part_crc = zlib.crc32(part) & 0xFFFFFFFF
+    for label, method, payload, password in [
+            ("stored", 0, TEXT, None), ("deflated", 8, deflate(TEXT), None),
+            ("encrypted_stored", 0, zip_encrypt(b"pw", part_crc, TEXT), "pw"),
+            ("encrypted_deflated", 8, zip_encrypt(b"pw", part_crc, deflate(TEXT)), "pw")]:
+        long_entry = Entry("long.txt", part, method=method, payload=payload, crc=part_crc,
+                           flags=1 if password else 0)
+        refused("long_entry_" + label, "%s entry holding more than it declares" % label,
+                build(lesson(long_entry)), "size", early=False, password=password)
+    trailing = Entry("trailing.txt", TEXT, payload=deflate(TEXT) + b"trailing bytes")
+    refused("trailing_bytes_after_deflate_stream", "stored bytes left after the stream ends",
+            build(lesson(trailing)), "size", early=False)
     refused("crc_stored", "stored entry with a wrong CRC",
             build(lesson(Entry("bad.txt", TEXT, method=0, crc=0x12345678))), "crc", early=False)
     refused("crc_deflated", "deflated entry with a wrong CRC",
@@ -283,6 +297,51 @@ def counts_and_layout():
               {"n1.bin": NOISE, "n2.bin": NOISE})
 
 
+def zip64_records():
+    """ZIP64 as other tools write it, and forged."""
+    notes = {"notes.txt": TEXT}
+    extracted("zip64_sizes_in_blocks", "sizes in ZIP64 blocks of both headers",
+              lesson(Entry("notes.txt", TEXT, zip64=True)), notes)
+    extracted("zip64_offset_in_block", "the local header's offset in a ZIP64 block",
+              lesson(Entry("notes.txt", TEXT, zip64=True, zip64_offset=True)), notes)
+    case("zip64_end_records", "ZIP64 end record and locator, markers in the end record",
+         build(lesson(Entry("notes.txt", TEXT)), zip64_end={}), "extracted", files=notes)
+    case("zip64_forced_by_zipfile", "Python's zipfile writing ZIP64 for small files",
+         forced_zip64([(e.name.decode(), e.data) for e in lesson(Entry("notes.txt", TEXT))]),
+         "extracted", files=notes)
+
+    forged = [
+        ("marker_without_block", dict(zip64=True, central64=[]), {}, "zip64"),
+        ("block_too_short", dict(zip64=True, central64=[len(TEXT)]), {}, "zip64"),
+        ("local_block_disagrees", dict(zip64=True, local64=[len(TEXT) + 1, 0]), {}, "zip64"),
+        ("local_marker_without_block", dict(zip64=True, local64=[]), {}, "zip64"),
+        ("offset_beyond_the_end", dict(zip64_offset=True, offset=1 << 40), {},
+         "outside_archive"),
+        ("stored_size_beyond_the_end", dict(zip64=True, method=0, csize=1 << 40, usize=1 << 40),
+         {}, "outside_archive"),
+        ("end_count_too_high", {}, {"count": 5}, "count"),
+        ("end_count_disagrees", {}, {"count32": 3}, "zip64"),
+        ("end_size_disagrees", {}, {"size32": 46}, "zip64"),
+    ]
+    for label, bent, end, reason in forged:
+        entry = Entry("notes.txt", TEXT, **bent)
+        data = build(lesson(entry), zip64_end=end) if end else build(lesson(entry))
+        refused("zip64_" + label, "ZIP64 records: " + label.replace("_", " "), data, reason)
+    data = build(lesson(Entry("notes.txt", TEXT)), zip64_end={})
+    data = data[:-22] + b"\0" * 8 + data[-22:]
+    refused("zip64_locator_apart", "bytes between the locator and the end record", data, "zip64")
+
+
+def forced_zip64(entries):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+        for name, data in entries:
+            with zf.open(zipfile.ZipInfo(name, (2009, 6, 30, 14, 5, 58)), "w",
+                         force_zip64=True) as f:
+                f.write(data)
+    return out.getvalue()
+
+
 def main():
     output, outside = sys.argv[1], sys.argv[2]
     os.makedirs(output, exist_ok=True)
@@ -294,6 +353,7 @@ def main():
     truncations()
     methods_and_encryption()
     counts_and_layout()
+    zip64_records()
     manifest = []
     for item in cases:
         item["file"] = item["name"] + ".zip"

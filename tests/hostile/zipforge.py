@@ -12,6 +12,9 @@ import zlib
 LOCAL_SIG = 0x04034B50
 CENTRAL_SIG = 0x02014B50
 END_SIG = 0x06054B50
+END64_SIG = 0x06064B50
+LOCATOR_SIG = 0x07064B50
+MARKER = 0xFFFFFFFF
 
 # 14:05:58 on 30 June 2009, as DOS time and date.
 DOS_TIME = (14 << 11) | (5 << 5) | (58 // 2)
@@ -47,28 +50,51 @@ class Entry:
         self.local_name = bent.get("local_name", self.name)
         # Where the central record says the local header is; None: where it was put.
         self.offset_override = bent.get("offset")
+        # ZIP64: sizes (both headers) and the offset (central record) may be moved
+        # into ZIP64 blocks behind marked 32-bit fields; central64 and local64
+        # replace a block's values (an empty list leaves the block out).
         self.zip64 = bent.get("zip64", False)
+        self.zip64_offset = bent.get("zip64_offset", False)
+        self.central64 = bent.get("central64")
+        self.local64 = bent.get("local64")
         self.offset = 0
 
     def local_header(self):
         csize, usize, extra = self.csize, self.usize, b""
         if self.zip64:
-            extra = struct.pack("<HHQQ", 1, 16, self.usize, self.csize)
-            csize = usize = 0xFFFFFFFF
+            extra = zip64_block([self.usize, self.csize] if self.local64 is None else self.local64)
+            csize = usize = MARKER
         return struct.pack("<IHHHHHIIIHH", LOCAL_SIG, 45 if self.zip64 else 20, self.flags,
                            self.method, DOS_TIME, DOS_DATE, self.crc, csize, usize,
                            len(self.local_name), len(extra)) + self.local_name + extra
 
     def central_record(self):
         offset = self.offset if self.offset_override is None else self.offset_override
-        csize, usize, extra = self.csize, self.usize, b""
+        csize, usize, values = self.csize, self.usize, []
         if self.zip64:
-            extra = struct.pack("<HHQQ", 1, 16, self.usize, self.csize)
-            csize = usize = 0xFFFFFFFF
+            values += [usize, csize]
+            csize = usize = MARKER
+        if self.zip64_offset:
+            values.append(offset)
+            offset = MARKER
+        extra = zip64_block(values if self.central64 is None else self.central64)
+        wide = self.zip64 or self.zip64_offset
         return struct.pack("<IHHHHHHIIIHHHHHII", CENTRAL_SIG, self.made_by,
-                           45 if self.zip64 else 20, self.flags, self.method, DOS_TIME, DOS_DATE,
+                           45 if wide else 20, self.flags, self.method, DOS_TIME, DOS_DATE,
                            self.crc, csize, usize, len(self.name), len(extra), 0, 0, 0,
                            self.external, offset) + self.name + extra
+
+
+def zip64_block(values):
+    if not values:
+        return b""
+    return struct.pack("<HH", 1, 8 * len(values)) + b"".join(struct.pack("<Q", v) for v in values)
+
+
+def end64_records(count, cd_size, cd_offset, at):
+    """The ZIP64 end record at `at`, then its locator."""
+    return (struct.pack("<IQHHIIQQQQ", END64_SIG, 44, 45, 45, 0, 0, count, count, cd_size,
+                        cd_offset) + struct.pack("<IIQI", LOCATOR_SIG, 0, at, 1))
 
 
 def end_record(count, cd_size, cd_offset, total=None):
@@ -77,7 +103,7 @@ def end_record(count, cd_size, cd_offset, total=None):
                        cd_offset, 0)
 
 
-def build(entries, prefix=b"", count=None, adjust_offsets=False, skip_locals=()):
+def build(entries, prefix=b"", count=None, adjust_offsets=False, skip_locals=(), zip64_end=None):
     """The archive bytes: optional prefix, local entries, central directory, end record.
 
     count overrides the entry count in the end record; adjust_offsets makes the
@@ -94,7 +120,13 @@ def build(entries, prefix=b"", count=None, adjust_offsets=False, skip_locals=())
         body += entry.local_header() + entry.payload
     directory = b"".join(e.central_record() for e in entries)
     n = len(entries) if count is None else count
-    return prefix + bytes(body) + directory + end_record(n, len(directory), base + len(body))
+    if zip64_end is None:
+        return prefix + bytes(body) + directory + end_record(n, len(directory), base + len(body))
+    records = end64_records(zip64_end.get("count", n), len(directory), base + len(body),
+                            base + len(body) + len(directory))
+    end = end_record(zip64_end.get("count32", 0xFFFF), zip64_end.get("size32", MARKER),
+                     zip64_end.get("offset32", MARKER))
+    return prefix + bytes(body) + directory + records + end
 
 
 def quoted_overlap(kernel_size, count):

@@ -28,6 +28,11 @@ QByteArray unzipOutput(const QStringList &arguments)
 
 } // namespace
 
+QString packerExecutable()
+{
+    return QStringLiteral(LESSON_PACK_EXECUTABLE);
+}
+
 PackerRun runPacker(const QStringList &arguments, const std::function<void()> &beforeExec)
 {
     QProcess process;

@@ -21,6 +21,9 @@ struct PackerRun {
     QByteArray err;
 };
 
+// The packer built beside the tests.
+QString packerExecutable();
+
 // Runs the packer with `arguments`; `beforeExec` runs in the child before it starts
 // the packer (limits, signal dispositions).
 PackerRun runPacker(const QStringList &arguments, const std::function<void()> &beforeExec = {});
