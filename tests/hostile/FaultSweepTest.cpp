@@ -171,11 +171,11 @@ TEST_F(FaultLessonTest, AFailedFileLeavesTheEarlierCopyAndNothingElse)
     for (const Shim shim : {shimWith, shimWithoutUnnamedFiles}) {
         // Positive control: the lesson extracts whole that way.
         ASSERT_TRUE(
-            runProbe({archive, destination, shim("FAULT_WRITE_AFTER", "100000000"), -1}).result);
+            runProbe({archive, destination, shim("FAULT_WRITE_AFTER", "100000000"), -1, {}}).result);
         const QStringList before = testfiles::snapshot(destination);
         for (const char *budget : {"0", "100000", "1572864"}) {
             const ProbeResult run =
-                runProbe({archive, destination, shim("FAULT_WRITE_AFTER", budget), -1});
+                runProbe({archive, destination, shim("FAULT_WRITE_AFTER", budget), -1, {}});
             ASSERT_TRUE(run.ranCleanly()) << run.child.output.toStdString();
             EXPECT_FALSE(run.result) << budget;
             EXPECT_EQ(testfiles::snapshot(destination), before) << budget;
