@@ -1,6 +1,7 @@
 #include "ArchiveStructureCheck.h"
 
 #include "ArchiveCentralDirectory.h"
+#include "NamePolicy.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,21 +43,13 @@ struct Span {
     std::uint64_t end;
 };
 
-bool holdsControlCharacter(const QByteArray &name)
-{
-    return std::any_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7F;
-    });
-}
-
 const char *entryFault(const ArchiveCentralEntry &entry, bool havePassword)
 {
     if (entry.compressedSize == kSizeIn64BitRecord ||
         entry.uncompressedSize == kSizeIn64BitRecord ||
         entry.localHeaderOffset == kSizeIn64BitRecord)
         return kZip64;
-    if (holdsControlCharacter(entry.name))
+    if (NamePolicy::holdsControlCharacter(entry.name))
         return kControl;
     if (entry.method != 0 && entry.method != 8)
         return kMethod;

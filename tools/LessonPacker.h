@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace lessonpack
 {
 
@@ -16,6 +18,9 @@ struct PackRequest {
     QString unspoolBundle;  // the built Unspool.app to copy
     QString wayfarerBundle; // the built Wayfarer.app to put into the archive
     bool replace = false;   // replace an existing <lessonName>.app
+    bool keepAll = false;   // pack the desktop litter of the content and installer too
+    // Told the path of each item of litter left out.
+    std::function<void(const QString &path)> skipped;
 };
 
 // Writes the lesson bundle: a copy of Unspool.app whose Contents/Resources/archive.zip
