@@ -2,6 +2,7 @@
 
 #include "LessonArchiveDelegate.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -82,11 +83,12 @@ class MainMenuViewController : public QObject, public LessonArchiveDelegate
     // has, since the thread still uses this object.
     bool extractionThreadRunning() const { return m_threadRunning.load(); }
 
-    // <temporary directory>Brindle_Lessons/<display name of our bundle>; empty
-    // when there is no safe temporary directory.
-    QString lessonFolder() const;
+    // <temporary directory>Brindle_Lessons/<display name of our bundle>, as
+    // file-system bytes; empty when there is no safe temporary directory.
+    QByteArray lessonFolder() const;
 
   private:
+    bool makeLessonFolder() const;
     void failWith(const QString &message);
     void openLauncher();
     void showError(const QString &message);
