@@ -220,13 +220,17 @@ const PlaceRow kPlaces[] = {
 class UnspoolLessonPlace : public UnspoolBundle, public ::testing::WithParamInterface<PlaceRow>
 {
   protected:
+    // The home folder of rows that name none: a lesson sent astray lands here, never
+    // in the real home folder.
+    QByteArray elsewhere() const { return QFile::encodeName(root.path()) + "/elsewhere"; }
+
     // Starts the bundle with these variables as bytes: QProcessEnvironment would
     // carry them as text and change a name that is not UTF-8.
     bool runIn(const Place &place)
     {
         const QList<std::pair<const char *, QByteArray>> variables = {
             {"TMPDIR", place.tmpdir},
-            {"HOME", place.home.isEmpty() ? qgetenv("HOME") : place.home},
+            {"HOME", place.home.isEmpty() ? elsewhere() : place.home},
             {"XDG_CONFIG_HOME", place.configHome},
             {"QT_QPA_PLATFORM", "offscreen"}};
         QList<std::pair<const char *, QByteArray>> saved;
@@ -261,6 +265,7 @@ TEST_P(UnspoolLessonPlace, LandsInExactlyThatFolderClosedToOthers)
     ASSERT_TRUE(lessonzip::write(archive(), lessonzip::lessonEntries()));
     const QByteArray world = QFile::encodeName(root.path()) + "/world";
     ASSERT_TRUE(makeFolder(world, 0700));
+    ASSERT_TRUE(makeFolder(elsewhere(), 0700));
     const Place place = GetParam().arrange(world);
     ASSERT_FALSE(place.lessonFolder.isEmpty()) << "could not arrange the world";
 
