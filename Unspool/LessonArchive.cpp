@@ -316,8 +316,8 @@ bool LessonArchive::_refusedByStructure(const QByteArray &destination)
 {
     if (!_unzFile)
         return false;
-    const QString reason = ArchiveStructureCheck::refusalReason(
-        _input->descriptor(), destination, !_passwordBytes().isEmpty());
+    const QString reason = ArchiveStructureCheck::refusalReason(_input->descriptor(), destination,
+                                                                !_passwordBytes().isEmpty());
     if (reason.isEmpty())
         return false;
     OutputErrorMessage(reason);

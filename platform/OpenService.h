@@ -16,7 +16,10 @@ public:
     virtual bool openFile(const QString &path) = 0;
     // The same for a path given as file-system bytes, which need not be UTF-8: a
     // QString cannot carry such a name unchanged.
-    virtual bool openFileAtPath(const QByteArray &path) { return openFile(QFile::decodeName(path)); }
+    virtual bool openFileAtPath(const QByteArray &path)
+    {
+        return openFile(QFile::decodeName(path));
+    }
     // An http URL in the default browser.
     virtual bool openURL(const QUrl &url) = 0;
 };

@@ -57,8 +57,8 @@ bool checkFile(const QString &path, const struct stat &st, QString &why)
 // name that is not UTF-8 behind replacement characters.
 bool listFolder(const QString &folder, QList<QByteArray> &names)
 {
-    const std::unique_ptr<DIR, int (*)(DIR *)> dir(
-        ::opendir(QFile::encodeName(folder).constData()), &::closedir);
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(QFile::encodeName(folder).constData()),
+                                                   &::closedir);
     if (!dir)
         return false;
     while (const dirent *item = ::readdir(dir.get())) {
@@ -91,8 +91,8 @@ bool checkName(const QString &folder, const QByteArray &name, QString &why)
     const QString problem = NamePolicy::entryNameProblem(name);
     if (problem.isEmpty())
         return true;
-    why = QStringLiteral("%1: %2; rename it").arg(printable(QFile::encodeName(folder) + '/' + name),
-                                               problem);
+    why = QStringLiteral("%1: %2; rename it")
+              .arg(printable(QFile::encodeName(folder) + '/' + name), problem);
     return false;
 }
 
@@ -122,9 +122,8 @@ bool walk(const QString &folder, const QString &prefix, QList<PackEntry> &entrie
             why = QStringLiteral("cannot read %1").arg(path);
             return false;
         }
-        const bool ok =
-            S_ISDIR(st.st_mode) ? walk(path, entryName, entries, why, options)
-                                : checkFile(path, st, why);
+        const bool ok = S_ISDIR(st.st_mode) ? walk(path, entryName, entries, why, options)
+                                            : checkFile(path, st, why);
         if (!ok)
             return false;
         if (!S_ISDIR(st.st_mode))

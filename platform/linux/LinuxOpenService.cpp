@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -47,7 +47,8 @@ QByteArray bundleExecutable(const QByteArray &bundlePath)
     }
     const QString name =
         bundle::infoDictionaryFromData(info.readAll()).value("CFBundleExecutable").toString();
-    return name.isEmpty() ? QByteArray() : bundlePath + "/Contents/MacOS/" + QFile::encodeName(name);
+    return name.isEmpty() ? QByteArray()
+                          : bundlePath + "/Contents/MacOS/" + QFile::encodeName(name);
 }
 
 // posix_spawnp in a new session; returns the child's pid or -1.

@@ -83,8 +83,8 @@ Access accessOf(const QByteArray &folder)
 {
     struct stat st {
     };
-    if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-        st.st_uid == ::getuid() && (st.st_mode & 077) == 0)
+    if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & 077) == 0)
         return Access::Private;
     if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode))
         return Access::Reachable;
@@ -132,8 +132,8 @@ QByteArray downloadValue(const QByteArray &line, const QByteArray &home)
 
 QByteArray LinuxTemporaryDirectory::privateFolderBelow(const QByteArray &root)
 {
-    const Descriptor parent(::open(withTrailingSlash(root).constData(),
-                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor parent(
+        ::open(withTrailingSlash(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const QByteArray name = "user-" + QByteArray::number(::getuid());
     if (parent.get() < 0)
         return {};
@@ -175,7 +175,8 @@ QByteArray LinuxTemporaryDirectory::path() const
     const QByteArray home = withoutTrailingSlashes(homeFolder());
     if (home.isEmpty())
         return {};
-    return withTrailingSlash(downloadFolder(home, withoutTrailingSlashes(qgetenv("XDG_CONFIG_HOME"))));
+    return withTrailingSlash(
+        downloadFolder(home, withoutTrailingSlashes(qgetenv("XDG_CONFIG_HOME"))));
 }
 
 bool LinuxTemporaryDirectory::makePrivateFolders(const QByteArray &relative) const
@@ -185,8 +186,8 @@ bool LinuxTemporaryDirectory::makePrivateFolders(const QByteArray &relative) con
         return false;
     // The temporary folder itself may be reached through a link (a download folder
     // on another disk); everything below it may not.
-    auto folder = std::make_unique<Descriptor>(
-        ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    auto folder =
+        std::make_unique<Descriptor>(::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (const QByteArray &name : relative.split('/')) {
         if (folder->get() < 0)
             return false;

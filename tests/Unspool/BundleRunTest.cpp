@@ -128,8 +128,8 @@ TEST_F(UnspoolBundle, ClosingTheWindowMidExtractionEndsAtOnce)
 // bytes, since a folder name need not be UTF-8 ("" unsets a variable for Unspool).
 struct Place {
     QByteArray tmpdir, home, configHome;
-    QByteArray lessonFolder;           // where the lesson must land
-    QList<QByteArray> privateFolders;  // each must be mode 0700 afterwards
+    QByteArray lessonFolder;          // where the lesson must land
+    QList<QByteArray> privateFolders; // each must be mode 0700 afterwards
 };
 
 struct PlaceRow {
@@ -179,7 +179,10 @@ Place withTmpdir(const QByteArray &tmpdir, mode_t mode)
 Place inDownloads(const QByteArray &home, const QByteArray &configHome, const QByteArray &line,
                   const QByteArray &downloads)
 {
-    Place place{"", home, configHome, downloads + kLesson,
+    Place place{"",
+                home,
+                configHome,
+                downloads + kLesson,
                 {downloads + "/Brindle_Lessons", downloads + kLesson}};
     const QByteArray config = configHome.isEmpty() ? home + "/.config" : configHome;
     if (!makeFolder(home, 0755) || !writeUserDirs(config, line) ||

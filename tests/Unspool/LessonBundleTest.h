@@ -25,8 +25,8 @@ class LessonBundleTest : public ::testing::Test
         ASSERT_EQ(copy.exitCode, 0);
         // Closed to others, so it is used as it is.
         ASSERT_TRUE(QDir().mkpath(temporary()));
-        ASSERT_TRUE(QFile::setPermissions(temporary(), QFile::ReadOwner | QFile::WriteOwner |
-                                                           QFile::ExeOwner));
+        ASSERT_TRUE(QFile::setPermissions(temporary(),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void TearDown() override

@@ -48,8 +48,8 @@ const PolicyRow kRows[] = {
     {"leading_dot", false, ".hidden.html", Packer::Packed, "", Packer::Packed, Unspool::AsNamed},
     {"backslash", false, "back\\slash.html", Packer::Refused, "backslash", Packer::Refused,
      Unspool::Elsewhere},
-    {"line_break", false, "two\nlines.html", Packer::Refused, "control character",
-     Packer::Refused, Unspool::Refused},
+    {"line_break", false, "two\nlines.html", Packer::Refused, "control character", Packer::Refused,
+     Unspool::Refused},
     {"escape", false, kEsc, Packer::Refused, "control character", Packer::Refused,
      Unspool::Refused},
     // Unspool would unpack it as named; the archive flags its names as UTF-8.
@@ -73,8 +73,8 @@ const PolicyRow kRows[] = {
     {"lesson_plain", true, "Rivers", Packer::Packed, "", Packer::Packed, Unspool::AsNamed},
     {"lesson_accents", true, "R\xc3\xado y Lagos", Packer::Packed, "", Packer::Packed,
      Unspool::AsNamed},
-    {"lesson_blanks_percent", true, "How Rivers Work 100% %@", Packer::Packed, "",
-     Packer::Packed, Unspool::AsNamed},
+    {"lesson_blanks_percent", true, "How Rivers Work 100% %@", Packer::Packed, "", Packer::Packed,
+     Unspool::AsNamed},
     {"lesson_leading_dot", true, ".hidden lesson", Packer::Packed, "", Packer::Packed,
      Unspool::AsNamed},
     {"lesson_empty", true, "", Packer::Refused, "the lesson name is empty", Packer::Refused,
@@ -85,12 +85,12 @@ const PolicyRow kRows[] = {
      Unspool::Refused},
     {"lesson_slash", true, "rivers/lakes", Packer::Refused, "contains \"/\"", Packer::Refused,
      Unspool::Refused},
-    {"lesson_backslash", true, "rivers\\lakes", Packer::Refused, "contains \"\\\"",
-     Packer::Refused, Unspool::Refused},
+    {"lesson_backslash", true, "rivers\\lakes", Packer::Refused, "contains \"\\\"", Packer::Refused,
+     Unspool::Refused},
     {"lesson_dot_dot_backslash", true, "..\\escape", Packer::Refused, "contains \"\\\"",
      Packer::Refused, Unspool::Refused},
-    {"lesson_line_break", true, "two\nlines", Packer::Refused, "control character",
-     Packer::Refused, Unspool::Refused},
+    {"lesson_line_break", true, "two\nlines", Packer::Refused, "control character", Packer::Refused,
+     Unspool::Refused},
     {"lesson_tab", true, "a\tb", Packer::Refused, "control character", Packer::Refused,
      Unspool::Refused},
     {"lesson_delete", true, "a\x7f", Packer::Refused, "control character", Packer::Refused,
@@ -114,8 +114,8 @@ bool plant(const QByteArray &folder, const QByteArray &relative)
         if (::mkdir(path.constData(), 0755) != 0)
             return false;
     }
-    const int fd = ::open((path + '/' + parts.last()).constData(), O_WRONLY | O_CREAT | O_EXCL,
-                          0644);
+    const int fd =
+        ::open((path + '/' + parts.last()).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     return fd >= 0 && ::write(fd, "data", 4) == 4 && ::close(fd) == 0;
 }
 
@@ -180,10 +180,9 @@ class NamePolicy : public ControllerTest, public ::testing::WithParamInterface<P
             return Unspool::Refused;
         }
         const QByteArray lesson = QFile::encodeName(expectedLessonFolder());
-        const QByteArray file = GetParam().isLessonName ? QByteArray("index.html")
-                                                        : GetParam().value;
-        return exists(lesson + "/pagewright_files/" + file) ? Unspool::AsNamed
-                                                            : Unspool::Elsewhere;
+        const QByteArray file =
+            GetParam().isLessonName ? QByteArray("index.html") : GetParam().value;
+        return exists(lesson + "/pagewright_files/" + file) ? Unspool::AsNamed : Unspool::Elsewhere;
     }
 
     QString unspoolBundle, wayfarerBundle, content;
