@@ -115,45 +115,8 @@ class TemporaryDirectoryPath : public ::testing::Test
     QByteArray saved;
 };
 
-// What TMPDIR is, and which folder lessons go to.
-struct TmpdirCase {
-    const char *what;
-    mode_t mode;
-    bool usedAsItIs; // otherwise user-<uid> below it
-};
-
-std::ostream &operator<<(std::ostream &os, const TmpdirCase &c)
-{
-    return os << c.what;
-}
-
-const TmpdirCase kTmpdirs[] = {
-    {"closed to others: used as it is", 0700, true},
-    {"others may enter but not write: a private folder below", 0755, false},
-    {"group may enter: a private folder below", 0710, false},
-    {"shared and sticky: a private folder below", 01777, false},
-};
-
-class TmpdirAccess : public TemporaryDirectoryPath, public ::testing::WithParamInterface<TmpdirCase>
-{
-};
-
-TEST_P(TmpdirAccess, DecidesBetweenItAndAPrivateFolderBelow)
-{
-    QTemporaryDir tmp;
-    ASSERT_EQ(::chmod(bytes(tmp.path()).constData(), GetParam().mode), 0);
-    qputenv("TMPDIR", bytes(tmp.path()));
-    const QString got = text(LinuxTemporaryDirectory().path());
-    if (GetParam().usedAsItIs) {
-        EXPECT_EQ(got, tmp.path() + "/");
-        EXPECT_FALSE(QFileInfo::exists(userFolderBelow(tmp.path())));
-    } else {
-        EXPECT_EQ(got, userFolderBelow(tmp.path()) + "/");
-        EXPECT_EQ(testfiles::modeOf(userFolderBelow(tmp.path())) & 0777, 0700u);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, TmpdirAccess, ::testing::ValuesIn(kTmpdirs));
+// Which TMPDIR is used as it is, and which gets a private folder below it, is
+// checked on real runs of the bundle (tests/Unspool/BundleRunTest.cpp).
 
 // user-dirs.dirs in a home folder, and the download folder it gives.
 struct UserDirsCase {
