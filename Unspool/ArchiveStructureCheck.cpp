@@ -2,6 +2,7 @@
 
 #include "ArchiveCentralDirectory.h"
 #include "ArchiveSpaceNeed.h"
+#include "NamePolicy.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,20 +44,12 @@ struct Span {
     std::uint64_t end;
 };
 
-bool holdsControlCharacter(const QByteArray &name)
-{
-    return std::any_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7F;
-    });
-}
-
 const char *entryFault(const ArchiveCentralEntry &entry, std::uint64_t fileSize, bool havePassword)
 {
     // 64-bit values can point anywhere; none of the sums below may wrap.
     if (entry.compressedSize > fileSize || entry.localHeaderOffset > fileSize)
         return kOutside;
-    if (holdsControlCharacter(entry.name))
+    if (NamePolicy::holdsControlCharacter(entry.name))
         return kControl;
     if (entry.method != 0 && entry.method != 8)
         return kMethod;

@@ -108,8 +108,8 @@ bool addEncryptedEntry(zipFile archive, const QByteArray &name, const zip_filein
 } // namespace
 
 struct LessonArchive::Extraction {
-    Extraction(const QString &destinationPath, bool overWrite, ArchiveInputFile &input)
-        : destination(QFile::encodeName(destinationPath)), stream(input), overWrite(overWrite),
+    Extraction(const QByteArray &destinationPath, bool overWrite, ArchiveInputFile &input)
+        : destination(destinationPath), stream(input), overWrite(overWrite),
           places(ArchiveStructureCheck::entryPlaces(input.descriptor()))
     {
     }
@@ -164,6 +164,11 @@ bool LessonArchive::UnzipCloseFile()
 }
 
 bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
+{
+    return UnzipFileTo(QFile::encodeName(destination), overWrite);
+}
+
+bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
 {
     if (_refusedByStructure(destination))
         return false;
@@ -313,12 +318,12 @@ LessonArchive::EntryOutcome LessonArchive::_failWriting()
     return EntryOutcome::Failed;
 }
 
-bool LessonArchive::_refusedByStructure(const QString &destination)
+bool LessonArchive::_refusedByStructure(const QByteArray &destination)
 {
     if (!_unzFile)
         return false;
-    const QString reason = ArchiveStructureCheck::refusalReason(
-        _input->descriptor(), QFile::encodeName(destination), !_passwordBytes().isEmpty());
+    const QString reason = ArchiveStructureCheck::refusalReason(_input->descriptor(), destination,
+                                                                !_passwordBytes().isEmpty());
     if (reason.isEmpty())
         return false;
     OutputErrorMessage(reason);

@@ -29,6 +29,8 @@ class LessonArchive
     bool UnzipOpenFile(const QString &path, const QString &password);
     int getNumberOfEntries() const { return _numberOfEntries; }
     bool UnzipFileTo(const QString &destination, bool overWrite);
+    // The same for a destination given as file-system bytes, which need not be UTF-8.
+    bool UnzipFileTo(const QByteArray &destination, bool overWrite);
     bool UnzipCloseFile();
 
     // Writing.
@@ -55,7 +57,7 @@ class LessonArchive
     EntryOutcome _extractFileEntry(Extraction &run);
     EntryOutcome _copyCurrentEntry(Extraction &run, int folderFd);
     EntryOutcome _failWriting();
-    bool _refusedByStructure(const QString &destination);
+    bool _refusedByStructure(const QByteArray &destination);
     void _reportProgress(int done, int total);
     QByteArray _passwordBytes() const;
 

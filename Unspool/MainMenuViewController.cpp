@@ -6,10 +6,12 @@
 #include "LessonArchive.h"
 #include "MainBundle.h"
 #include "MainThread.h"
+#include "NamePolicy.h"
 #include "OpenService.h"
 #include "TemporaryDirectory.h"
 
 #include <QFileInfo>
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -122,8 +124,8 @@ void MainMenuViewController::extractArchive()
     }
 
     // Overwrite: a second run of the same lesson refreshes its files in place.
-    const QString folder = lessonFolder();
-    if (folder.isEmpty()) {
+    const QByteArray folder = lessonFolder();
+    if (folder.isEmpty() || !makeLessonFolder()) {
         failWith(QString::fromLatin1(kExtractionMessage));
         return;
     }
@@ -142,12 +144,23 @@ void MainMenuViewController::extractArchive()
         failWith(QString::fromLatin1(kExtractionMessage));
 }
 
-QString MainMenuViewController::lessonFolder() const
+QByteArray MainMenuViewController::lessonFolder() const
 {
-    const QString temporary = m_services.temporaryDirectory.path();
+    const QByteArray temporary = m_services.temporaryDirectory.path();
     if (temporary.isEmpty())
         return {};
-    return temporary + QLatin1String(kLessonsFolder) + m_services.mainBundle.displayName();
+    return temporary + kLessonsFolder + QFile::encodeName(m_services.mainBundle.displayName());
+}
+
+// A lesson name that is no folder name (a bundle named ".app" or "...app", a "\" in
+// it) would put the lesson into Brindle_Lessons itself or beside it, so nothing is
+// written for it. The folders are made private: programs are run from there.
+bool MainMenuViewController::makeLessonFolder() const
+{
+    const QString name = m_services.mainBundle.displayName();
+    return NamePolicy::lessonNameProblem(name).isEmpty() &&
+           m_services.temporaryDirectory.makePrivateFolders(kLessonsFolder +
+                                                            QFile::encodeName(name));
 }
 
 void MainMenuViewController::failWith(const QString &message)
@@ -158,8 +171,8 @@ void MainMenuViewController::failWith(const QString &message)
 // Main thread: the launcher is started detached, so it outlives us.
 void MainMenuViewController::openLauncher()
 {
-    const QString folder = lessonFolder();
-    if (!folder.isEmpty() && m_services.openService.openFile(folder + QLatin1String(kLauncher))) {
+    const QByteArray folder = lessonFolder();
+    if (!folder.isEmpty() && m_services.openService.openFileAtPath(folder + kLauncher)) {
         m_handedOver = true;
         m_services.quit();
         return;

@@ -2,6 +2,7 @@
 
 #include "LessonArchiveDelegate.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -87,11 +88,12 @@ class MainMenuViewController : public QObject, public LessonArchiveDelegate
     // dismissed, or the window was closed before the hand-over). Main thread only.
     int exitStatus() const { return m_handedOver ? 0 : 1; }
 
-    // <temporary directory>Brindle_Lessons/<display name of our bundle>; empty
-    // when there is no safe temporary directory.
-    QString lessonFolder() const;
+    // <temporary directory>Brindle_Lessons/<display name of our bundle>, as
+    // file-system bytes; empty when there is no safe temporary directory.
+    QByteArray lessonFolder() const;
 
   private:
+    bool makeLessonFolder() const;
     void failWith(const QString &message);
     void openLauncher();
     void showError(const QString &message);

@@ -5,6 +5,7 @@
 #include "OpenService.h"
 #include "TemporaryDirectory.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
 #include <QVariant>
@@ -29,7 +30,8 @@ struct Bundle : platform::MainBundle {
 
 struct Temporary : platform::TemporaryDirectory {
     QString folder; // ends in "/"
-    QString path() const override { return folder; }
+    QByteArray path() const override { return QFile::encodeName(folder); }
+    bool makePrivateFolders(const QByteArray &) const override { return true; }
 };
 
 struct Opener : platform::OpenService {

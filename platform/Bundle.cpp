@@ -111,7 +111,11 @@ QVariantMap infoDictionary(const QString &bundlePath)
     QFile file(bundlePath + QLatin1String("/Contents/Info.plist"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray data = file.readAll();
+    return infoDictionaryFromData(file.readAll());
+}
+
+QVariantMap infoDictionaryFromData(const QByteArray &data)
+{
     plist_t root = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     if (!root)

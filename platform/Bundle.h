@@ -20,6 +20,8 @@ QString displayName(const QString &bundlePath);
 
 // Contents/Info.plist (XML or binary) as a map; empty when missing or unreadable.
 QVariantMap infoDictionary(const QString &bundlePath);
+// The same from the bytes of an Info.plist.
+QVariantMap infoDictionaryFromData(const QByteArray &data);
 
 // Contents/MacOS/<CFBundleExecutable>, or empty when the bundle names none.
 QString executablePath(const QString &bundlePath);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QUrl>
 
@@ -13,6 +14,12 @@ public:
     // default application. True only when the file exists and an application was
     // started for it.
     virtual bool openFile(const QString &path) = 0;
+    // The same for a path given as file-system bytes, which need not be UTF-8: a
+    // QString cannot carry such a name unchanged.
+    virtual bool openFileAtPath(const QByteArray &path)
+    {
+        return openFile(QFile::decodeName(path));
+    }
     // An http URL in the default browser.
     virtual bool openURL(const QUrl &url) = 0;
 };

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace lessonpack
 {
 
@@ -12,15 +14,23 @@ struct PackEntry {
     QString name;   // entry name in the archive, "/"-separated
 };
 
+// What a walk does with the desktop litter of an author's folder (NamePolicy):
+// packs it, or leaves it out and tells `skipped` the path of each item left out.
+struct WalkOptions {
+    bool skipLitter = false;
+    std::function<void(const QString &path)> skipped;
+};
+
 // Adds every regular file below the folder `root` to `entries`, named
 // <prefix>/<path below root>. Everything is checked before anything is packed, so a
 // file that cannot be read stops the run here instead of turning up empty later.
-// Refused, with the reason in `why`: symbolic links (a link would be packed as a copy
-// of whatever it points at, possibly outside the folder), anything that is neither a
-// file nor a folder, and files or folders that cannot be read.
+// Refused, with the reason in `why`: names Unspool would refuse or change (and names
+// that are not UTF-8), symbolic links (a link would be packed as a copy of whatever it
+// points at, possibly outside the folder), anything that is neither a file nor a
+// folder, and files or folders that cannot be read.
 // Empty folders carry no files and so do not reach the archive.
 bool collectFiles(const QString &root, const QString &prefix, QList<PackEntry> &entries,
-                  QString &why);
+                  QString &why, const WalkOptions &options = {});
 
 // Adds the single regular file `source` under `name`, with the same checks.
 bool collectFile(const QString &source, const QString &name, QList<PackEntry> &entries,

@@ -90,10 +90,11 @@ bool isInstallerEntry(const PackEntry &entry)
 }
 
 // An installer package may be a flat file or a folder (a bundle package).
-bool collectInstaller(const QString &installer, QList<PackEntry> &entries, QString &why)
+bool collectInstaller(const QString &installer, QList<PackEntry> &entries, QString &why,
+                      const WalkOptions &options)
 {
     if (QFileInfo(installer).isDir())
-        return collectFiles(installer, kInstallerEntry, entries, why);
+        return collectFiles(installer, kInstallerEntry, entries, why, options);
     return collectFile(installer, kInstallerEntry, entries, why);
 }
 
@@ -106,13 +107,15 @@ bool planEntries(const PackRequest &request, QList<PackEntry> &entries, QString 
         return false;
     if (!collectFiles(request.wayfarerBundle, kWayfarerName, entries, why))
         return false;
+    // What authors hand in may carry their desktop's litter; the built bundles do not.
+    const WalkOptions authored{!request.keepAll, request.skipped};
     if (!request.installer.isEmpty()) {
         // The package given replaces whatever package the built bundle carries.
         entries.removeIf(isInstallerEntry);
-        if (!collectInstaller(request.installer, entries, why))
+        if (!collectInstaller(request.installer, entries, why, authored))
             return false;
     }
-    if (!collectFiles(request.contentFolder, kContentFolderName, entries, why))
+    if (!collectFiles(request.contentFolder, kContentFolderName, entries, why, authored))
         return false;
     std::sort(entries.begin(), entries.end(),
               [](const PackEntry &a, const PackEntry &b) { return a.name < b.name; });

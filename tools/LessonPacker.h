@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <csignal>
+#include <functional>
 
 namespace lessonpack
 {
@@ -21,6 +22,9 @@ struct PackRequest {
     // Set non-zero (by a signal handler) to give up: the run then fails and takes
     // its staging folder with it. Checked between pieces of work.
     const volatile std::sig_atomic_t *stop = nullptr;
+    bool keepAll = false;   // pack the desktop litter of the content and installer too
+    // Told the path of each item of litter left out.
+    std::function<void(const QString &path)> skipped;
 };
 
 // Writes the lesson bundle: a copy of Unspool.app whose Contents/Resources/archive.zip

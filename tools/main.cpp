@@ -20,7 +20,10 @@ const char kDescription[] =
     "Packs a lesson: writes <output folder>/<lesson name>.app, a copy of Unspool.app that\n"
     "carries Wayfarer.app and the content folder (as \"pagewright_files\") in its archive.\n"
     "The content folder must hold the start page index.html. Symbolic links, special\n"
-    "files and unreadable files in it are refused; empty folders are not packed.";
+    "files, unreadable files and names Unspool would not take as they stand (line\n"
+    "breaks and other control characters, backslashes, names that are not UTF-8) are\n"
+    "refused; desktop litter is left out unless --keep-all is given; empty folders are\n"
+    "not packed.";
 
 struct Options {
     QCommandLineOption installer{QStringLiteral("installer"),
@@ -36,6 +39,9 @@ struct Options {
     QCommandLineOption icon{QStringLiteral("icon"),
                             QStringLiteral("Picture (PNG) to show as the lesson's icon."),
                             QStringLiteral("png")};
+    QCommandLineOption keepAll{QStringLiteral("keep-all"),
+                               QStringLiteral("Pack desktop litter too (.DS_Store, Icon\\r, "
+                                              "__MACOSX, ._*, .git, .svn, *~).")};
     QCommandLineOption unspool{
         QStringLiteral("unspool"),
         QStringLiteral("The built Unspool bundle (default: %1).").arg(defaultBundle("Unspool.app")),
@@ -90,8 +96,8 @@ int main(int argc, char **argv)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const Options options;
-    parser.addOptions({options.installer, options.replace, options.singleFile, options.icon,
-                       options.unspool, options.wayfarer});
+    parser.addOptions({options.installer, options.replace, options.keepAll, options.singleFile,
+                       options.icon, options.unspool, options.wayfarer});
     parser.addPositionalArgument(QStringLiteral("content"),
                                  QStringLiteral("Folder of web content with index.html."));
     parser.addPositionalArgument(QStringLiteral("name"),
@@ -118,6 +124,11 @@ int main(int argc, char **argv)
     request.unspoolBundle = parser.value(options.unspool);
     request.wayfarerBundle = parser.value(options.wayfarer);
     request.replace = parser.isSet(options.replace);
+    request.keepAll = parser.isSet(options.keepAll);
+    request.skipped = [](const QString &path) {
+        std::fprintf(stderr, "lesson-pack: skipping %s (desktop litter; --keep-all packs it)\n",
+                     path.toUtf8().constData());
+    };
     request.stop = &sStopSignal;
     stopOnSignals();
 

@@ -4,11 +4,13 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -22,18 +24,36 @@ namespace platform
 namespace
 {
 
-bool isApplicationBundle(const QFileInfo &info)
+QByteArray absolute(const QByteArray &path)
 {
-    return info.isDir() && info.fileName().endsWith(QLatin1String(".app"));
+    if (path.startsWith('/'))
+        return path;
+    char *here = ::getcwd(nullptr, 0);
+    const QByteArray folder(here ? here : "");
+    std::free(here);
+    return folder + '/' + path;
+}
+
+// Contents/MacOS/<CFBundleExecutable> of the bundle `bundlePath`, all in bytes; empty
+// when its Info.plist names none.
+QByteArray bundleExecutable(const QByteArray &bundlePath)
+{
+    QFile info;
+    const int fd = ::open((bundlePath + "/Contents/Info.plist").constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !info.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return {};
+    }
+    const QString name =
+        bundle::infoDictionaryFromData(info.readAll()).value("CFBundleExecutable").toString();
+    return name.isEmpty() ? QByteArray()
+                          : bundlePath + "/Contents/MacOS/" + QFile::encodeName(name);
 }
 
 // posix_spawnp in a new session; returns the child's pid or -1.
-pid_t spawnInNewSession(const QString &program, const QStringList &arguments)
+pid_t spawnInNewSession(std::vector<QByteArray> storage)
 {
-    std::vector<QByteArray> storage;
-    storage.push_back(QFile::encodeName(program));
-    for (const QString &argument : arguments)
-        storage.push_back(QFile::encodeName(argument));
     std::vector<char *> argv;
     for (QByteArray &bytes : storage)
         argv.push_back(bytes.data());
@@ -69,7 +89,10 @@ LinuxOpenService::LinuxOpenService(QString opener, int openerGraceMs)
 
 bool LinuxOpenService::startDetached(const QString &program, const QStringList &arguments)
 {
-    const pid_t pid = spawnInNewSession(program, arguments);
+    std::vector<QByteArray> argv{QFile::encodeName(program)};
+    for (const QString &argument : arguments)
+        argv.push_back(QFile::encodeName(argument));
+    const pid_t pid = spawnInNewSession(std::move(argv));
     if (pid < 0)
         return false;
     reapLater(pid);
@@ -78,28 +101,41 @@ bool LinuxOpenService::startDetached(const QString &program, const QStringList &
 
 bool LinuxOpenService::openFile(const QString &path)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
+    return openFileAtPath(QFile::encodeName(path));
+}
+
+bool LinuxOpenService::openFileAtPath(const QByteArray &path)
+{
+    struct stat st {
+    };
+    if (path.isEmpty() || ::stat(path.constData(), &st) != 0)
         return false;
-    if (isApplicationBundle(info)) {
-        const QString executable = bundle::executablePath(info.absoluteFilePath());
-        if (executable.isEmpty() || !QFileInfo(executable).isExecutable())
+    QByteArray file = absolute(path);
+    while (file.size() > 1 && file.endsWith('/'))
+        file.chop(1);
+    if (S_ISDIR(st.st_mode) && file.endsWith(".app")) {
+        const QByteArray executable = bundleExecutable(file);
+        if (executable.isEmpty() || ::access(executable.constData(), X_OK) != 0)
             return false;
-        return startDetached(executable, {});
+        const pid_t pid = spawnInNewSession({executable});
+        if (pid < 0)
+            return false;
+        reapLater(pid);
+        return true;
     }
-    return runOpener(info.absoluteFilePath());
+    return runOpener(file);
 }
 
 bool LinuxOpenService::openURL(const QUrl &url)
 {
     if (!url.isValid())
         return false;
-    return runOpener(url.toString(QUrl::FullyEncoded));
+    return runOpener(url.toString(QUrl::FullyEncoded).toUtf8());
 }
 
-bool LinuxOpenService::runOpener(const QString &argument) const
+bool LinuxOpenService::runOpener(const QByteArray &argument) const
 {
-    const pid_t pid = spawnInNewSession(m_opener, {argument});
+    const pid_t pid = spawnInNewSession({QFile::encodeName(m_opener), argument});
     if (pid < 0)
         return false;
     QElapsedTimer clock;

@@ -18,13 +18,14 @@ class LinuxOpenService : public OpenService {
 public:
     explicit LinuxOpenService(QString opener = QStringLiteral("xdg-open"), int openerGraceMs = 3000);
     bool openFile(const QString &path) override;
+    bool openFileAtPath(const QByteArray &path) override;
     bool openURL(const QUrl &url) override;
 
     // Starts `program` with `arguments` in a new session, not waited for.
     static bool startDetached(const QString &program, const QStringList &arguments);
 
 private:
-    bool runOpener(const QString &argument) const;
+    bool runOpener(const QByteArray &argument) const;
 
     QString m_opener;
     int m_graceMs;

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,58 +15,186 @@ namespace platform
 namespace
 {
 
-QString withTrailingSlash(QString path)
+const char kUserDirsFile[] = "/user-dirs.dirs";
+const char kDownloadKey[] = "XDG_DOWNLOAD_DIR=";
+
+QByteArray withTrailingSlash(QByteArray path)
 {
     if (!path.endsWith('/'))
         path += '/';
     return path;
 }
 
-// Our own folder, reached without following a link. One we own that others may
-// enter is closed again (a folder of ours left too open by someone's umask);
-// anything else is refused.
-bool makePrivate(const QByteArray &path)
+QByteArray withoutTrailingSlashes(QByteArray path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+// A descriptor closed on every way out.
+class Descriptor
+{
+  public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+// A folder we hold open: ours and closed to others. One of ours that others may
+// enter (left too open by someone's umask) is closed again; anything else is refused.
+bool closedToOthers(int fd)
+{
     struct stat st {
     };
     const bool ours = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
-    const bool closed = ours && ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
-    ::close(fd);
-    return closed;
+    return ours && ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
 }
 
-// A folder other users may write to: anything they plant there could be run.
-bool othersMayWrite(const QString &folder)
+// `name` below the folder `parentFd`, made mode 0700 when missing and reached
+// without following a link; -1 unless it is a private folder of ours.
+int privateFolderAt(int parentFd, const QByteArray &name)
+{
+    if (::mkdirat(parentFd, name.constData(), 0700) != 0 && errno != EEXIST)
+        return -1;
+    const int fd =
+        ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && !closedToOthers(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+enum class Access { Private, Reachable, Unusable };
+
+// A real folder of ours that nobody else may enter is private; any other folder
+// (a link to one, someone else's, one open to others) is reachable by others.
+Access accessOf(const QByteArray &folder)
 {
     struct stat st {
     };
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return false; // a missing folder fails later, where it is used
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & 077) == 0)
+        return Access::Private;
+    if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return Access::Reachable;
+    return Access::Unusable;
+}
+
+bool isFolderOthersCannotWrite(const QByteArray &folder)
+{
+    struct stat st {
+    };
+    return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+QByteArray homeFolder()
+{
+    const QByteArray home = qgetenv("HOME");
+    if (!home.isEmpty())
+        return home;
+    const passwd *entry = ::getpwuid(::getuid());
+    return entry && entry->pw_dir ? QByteArray(entry->pw_dir) : QByteArray();
+}
+
+// The value of one user-dirs.dirs line, XDG_DOWNLOAD_DIR="$HOME/Downloads" or an
+// absolute path in double quotes, with the file's backslash escapes undone; empty
+// when the line is not of that form.
+QByteArray downloadValue(const QByteArray &line, const QByteArray &home)
+{
+    QByteArray value = line.trimmed().mid(qsizetype(sizeof(kDownloadKey)) - 1);
+    if (value.size() < 2 || !value.startsWith('"') || !value.endsWith('"'))
+        return {};
+    value = value.mid(1, value.size() - 2);
+    QByteArray plain;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size())
+            ++i;
+        plain += value[i];
+    }
+    if (plain == "$HOME" || plain.startsWith("$HOME/"))
+        return home + plain.mid(5);
+    return plain.startsWith('/') ? plain : QByteArray();
 }
 
 } // namespace
 
-QString LinuxTemporaryDirectory::privateFolderBelow(const QString &root)
+QByteArray LinuxTemporaryDirectory::privateFolderBelow(const QByteArray &root)
 {
-    const QString folder = withTrailingSlash(root) + QStringLiteral("user-%1").arg(::getuid());
-    const QByteArray bytes = QFile::encodeName(folder);
-    if (::mkdir(bytes.constData(), 0700) != 0 && errno != EEXIST)
+    const Descriptor parent(
+        ::open(withTrailingSlash(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const QByteArray name = "user-" + QByteArray::number(::getuid());
+    if (parent.get() < 0)
         return {};
-    return makePrivate(bytes) ? withTrailingSlash(folder) : QString();
+    const Descriptor folder(privateFolderAt(parent.get(), name));
+    return folder.get() < 0 ? QByteArray() : withTrailingSlash(withTrailingSlash(root) + name);
 }
 
-QString LinuxTemporaryDirectory::path() const
+QByteArray LinuxTemporaryDirectory::downloadFolder(const QByteArray &home,
+                                                   const QByteArray &configHome)
 {
-    const QString tmpdir = qEnvironmentVariable("TMPDIR");
-    if (tmpdir.isEmpty())
-        return privateFolderBelow(QStringLiteral("/tmp"));
-    if (othersMayWrite(tmpdir))
-        return privateFolderBelow(tmpdir);
-    return withTrailingSlash(tmpdir);
+    // A relative XDG_CONFIG_HOME is to be ignored, as the base directory rules say.
+    const QByteArray config = configHome.startsWith('/') ? configHome : home + "/.config";
+    QFile file; // opened on the descriptor: its name need not be UTF-8
+    const Descriptor fd(::open((config + kUserDirsFile).constData(), O_RDONLY | O_CLOEXEC));
+    QByteArray download;
+    if (fd.get() >= 0 && file.open(fd.get(), QIODevice::ReadOnly)) {
+        // Like the shell that reads the file, the last assignment counts.
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.trimmed().startsWith(kDownloadKey))
+                download = downloadValue(line, home);
+        }
+    }
+    download = withoutTrailingSlashes(download);
+    // A folder others may write to would let them swap Brindle_Lessons for their own.
+    return !download.isEmpty() && isFolderOthersCannotWrite(download) ? download : home;
+}
+
+QByteArray LinuxTemporaryDirectory::path() const
+{
+    const QByteArray tmpdir = withoutTrailingSlashes(qgetenv("TMPDIR"));
+    if (!tmpdir.isEmpty()) {
+        const Access access = accessOf(tmpdir);
+        if (access == Access::Private)
+            return withTrailingSlash(tmpdir);
+        if (access == Access::Reachable)
+            return privateFolderBelow(tmpdir);
+        // A TMPDIR that is no folder at all: as if it were not set.
+    }
+    const QByteArray home = withoutTrailingSlashes(homeFolder());
+    if (home.isEmpty())
+        return {};
+    return withTrailingSlash(
+        downloadFolder(home, withoutTrailingSlashes(qgetenv("XDG_CONFIG_HOME"))));
+}
+
+bool LinuxTemporaryDirectory::makePrivateFolders(const QByteArray &relative) const
+{
+    const QByteArray base = path();
+    if (base.isEmpty())
+        return false;
+    // The temporary folder itself may be reached through a link (a download folder
+    // on another disk); everything below it may not.
+    auto folder =
+        std::make_unique<Descriptor>(::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const QByteArray &name : relative.split('/')) {
+        if (folder->get() < 0)
+            return false;
+        if (!name.isEmpty())
+            folder = std::make_unique<Descriptor>(privateFolderAt(folder->get(), name));
+    }
+    return folder->get() >= 0;
 }
 
 } // namespace platform

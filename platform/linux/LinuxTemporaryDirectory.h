@@ -4,15 +4,26 @@
 
 namespace platform {
 
-// $TMPDIR when it is set and closed to other users; otherwise a folder user-<uid>
-// below it (or below /tmp), created mode 0700 and verified on every call: a real
-// folder (not a link), owned by us, open to nobody else. A shared folder is never
-// handed out itself, since programs unpacked there are run.
+// Where lessons are unpacked and their programs run from:
+// - $TMPDIR as it is, when it is a real folder of ours that nobody else may enter;
+// - a folder user-<uid> below a $TMPDIR that others can reach, created mode 0700
+//   and verified on every call (a real folder, ours, open to nobody else);
+// - otherwise the user's download folder (XDG_DOWNLOAD_DIR of user-dirs.dirs), or the
+//   home folder when there is none. Browsers confined to their own /tmp (snap,
+//   flatpak) can still read the lesson's pages there.
+// Folders made below it (makePrivateFolders) are mode 0700 and checked on every run.
 class LinuxTemporaryDirectory : public TemporaryDirectory {
 public:
-    QString path() const override;
+    QByteArray path() const override;
+    bool makePrivateFolders(const QByteArray &relative) const override;
+
     // The private-folder rule alone, below `root`; empty when no such folder can be had.
-    static QString privateFolderBelow(const QString &root);
+    static QByteArray privateFolderBelow(const QByteArray &root);
+    // The download folder that user-dirs.dirs names below `home` (read from
+    // `configHome`, or from ~/.config when that is empty); `home` itself when the
+    // file names none, names a folder that does not exist, or one that other users
+    // may write to. No trailing "/".
+    static QByteArray downloadFolder(const QByteArray &home, const QByteArray &configHome);
 };
 
 } // namespace platform

@@ -199,4 +199,173 @@ TEST_F(UnspoolBundle, ARerunReplacesTheRunningLauncherAndStartsItAgain)
     ::close(holdFd); // both launchers end
 }
 
+// ---- where the lesson goes ----
+
+// A world for one run below the test's folder: the variables Unspool is given, as
+// bytes, since a folder name need not be UTF-8 ("" unsets a variable for Unspool).
+struct Place {
+    QByteArray tmpdir, home, configHome;
+    QByteArray lessonFolder;          // where the lesson must land
+    QList<QByteArray> privateFolders; // each must be mode 0700 afterwards
+};
+
+struct PlaceRow {
+    const char *name;
+    Place (*arrange)(const QByteArray &root);
+};
+
+std::ostream &operator<<(std::ostream &os, const PlaceRow &row)
+{
+    return os << row.name;
+}
+
+bool makeFolder(const QByteArray &path, mode_t mode)
+{
+    return ::mkdir(path.constData(), mode) == 0 && ::chmod(path.constData(), mode) == 0;
+}
+
+bool writeUserDirs(const QByteArray &configFolder, const QByteArray &line)
+{
+    if (!makeFolder(configFolder, 0755))
+        return false;
+    QFile file; // opened on a descriptor: the path need not be UTF-8
+    const int fd = ::open((configFolder + "/user-dirs.dirs").constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    return fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+           file.write(line + "\n") == line.size() + 1;
+}
+
+const QByteArray kLesson = "/Brindle_Lessons/Sample Lesson";
+const QByteArray kUserFolder = "/user-" + QByteArray::number(::getuid());
+
+Place withTmpdir(const QByteArray &tmpdir, mode_t mode)
+{
+    Place place{tmpdir, "", "", {}, {}};
+    if (!makeFolder(tmpdir, mode))
+        return {};
+    const bool asItIs = (mode & 077) == 0;
+    const QByteArray base = asItIs ? tmpdir : tmpdir + kUserFolder;
+    place.lessonFolder = base + kLesson;
+    place.privateFolders = {base + "/Brindle_Lessons", base + kLesson};
+    if (!asItIs)
+        place.privateFolders.append(base);
+    return place;
+}
+
+// No TMPDIR: the download folder that user-dirs.dirs names in the home folder.
+Place inDownloads(const QByteArray &home, const QByteArray &configHome, const QByteArray &line,
+                  const QByteArray &downloads)
+{
+    Place place{"",
+                home,
+                configHome,
+                downloads + kLesson,
+                {downloads + "/Brindle_Lessons", downloads + kLesson}};
+    const QByteArray config = configHome.isEmpty() ? home + "/.config" : configHome;
+    if (!makeFolder(home, 0755) || !writeUserDirs(config, line) ||
+        (downloads != home && !makeFolder(downloads, 0755)))
+        return {};
+    return place;
+}
+
+const PlaceRow kPlaces[] = {
+    {"private_tmpdir", [](const QByteArray &root) { return withTmpdir(root + "/tmp", 0700); }},
+    {"tmpdir_others_may_enter",
+     [](const QByteArray &root) { return withTmpdir(root + "/tmp", 0755); }},
+    {"shared_tmpdir", [](const QByteArray &root) { return withTmpdir(root + "/tmp", 01777); }},
+    {"tmpdir_not_utf8",
+     [](const QByteArray &root) { return withTmpdir(root + "/t\xff\xfe", 0700); }},
+    {"downloads_below_home",
+     [](const QByteArray &root) {
+         return inDownloads(root + "/home", "", "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"",
+                            root + "/home/Fetched");
+     }},
+    {"downloads_from_xdg_config_home",
+     [](const QByteArray &root) {
+         return inDownloads(root + "/home", root + "/config",
+                            "XDG_DOWNLOAD_DIR=\"" + root + "/Elsewhere\"", root + "/Elsewhere");
+     }},
+    {"no_download_folder_named: home",
+     [](const QByteArray &root) {
+         return inDownloads(root + "/home", "", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"",
+                            root + "/home");
+     }},
+    {"home_not_utf8",
+     [](const QByteArray &root) {
+         return inDownloads(root + "/h\xff", "", "XDG_DOWNLOAD_DIR=\"$HOME/D\xe9\"",
+                            root + "/h\xff/D\xe9");
+     }},
+};
+
+class UnspoolLessonPlace : public UnspoolBundle, public ::testing::WithParamInterface<PlaceRow>
+{
+  protected:
+    // The home folder of rows that name none: a lesson sent astray lands here, never
+    // in the real home folder.
+    QByteArray elsewhere() const { return QFile::encodeName(root.path()) + "/elsewhere"; }
+
+    // Starts the bundle with these variables as bytes: QProcessEnvironment would
+    // carry them as text and change a name that is not UTF-8.
+    bool runIn(const Place &place)
+    {
+        const QList<std::pair<const char *, QByteArray>> variables = {
+            {"TMPDIR", place.tmpdir},
+            {"HOME", place.home.isEmpty() ? elsewhere() : place.home},
+            {"XDG_CONFIG_HOME", place.configHome},
+            {"QT_QPA_PLATFORM", "offscreen"}};
+        QList<std::pair<const char *, QByteArray>> saved;
+        for (const auto &[name, value] : variables) {
+            saved.append({name, qgetenv(name)});
+            qputenv(name, value);
+        }
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(bundleProgram(), {});
+        for (const auto &[name, value] : saved)
+            qputenv(name, value);
+        return process.waitForStarted() && process.waitForFinished(120000);
+    }
+};
+
+bool exists(const QByteArray &path)
+{
+    struct stat st {
+    };
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+mode_t modeOf(const QByteArray &path)
+{
+    struct stat st {
+    };
+    return ::lstat(path.constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+TEST_P(UnspoolLessonPlace, LandsInExactlyThatFolderClosedToOthers)
+{
+    ASSERT_TRUE(lessonzip::write(archive(), lessonzip::lessonEntries()));
+    const QByteArray world = QFile::encodeName(root.path()) + "/world";
+    ASSERT_TRUE(makeFolder(world, 0700));
+    ASSERT_TRUE(makeFolder(elsewhere(), 0700));
+    const Place place = GetParam().arrange(world);
+    ASSERT_FALSE(place.lessonFolder.isEmpty()) << "could not arrange the world";
+
+    ASSERT_TRUE(runIn(place)) << "Unspool did not end";
+    EXPECT_EQ(process.exitCode(), 0);
+
+    const QByteArray marker = place.lessonFolder + "/" + lessonzip::kMarkerName;
+    EXPECT_TRUE(waitUntil([&] { return exists(marker); }, 15000))
+        << "no lesson started from " << place.lessonFolder.toStdString();
+    EXPECT_TRUE(exists(place.lessonFolder + "/pagewright_files/index.html"));
+    for (const QByteArray &folder : place.privateFolders)
+        EXPECT_EQ(modeOf(folder) & 07777, 0700u) << folder.toStdString();
+    // QTemporaryDir cannot remove names that are not UTF-8; rm takes them as bytes.
+    EXPECT_EQ(platform::runProcess("rm", {"-rf", QFile::decodeName(world)}).exitCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UnspoolLessonPlace, ::testing::ValuesIn(kPlaces),
+                         [](const auto &info) {
+                             std::string name = info.param.name;
+                             return name.substr(0, name.find(':'));
+                         });
+
 } // namespace

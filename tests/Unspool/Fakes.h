@@ -7,6 +7,7 @@
 #include "QtMainThread.h"
 #include "TemporaryDirectory.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -41,7 +42,9 @@ class TemporaryDirectory : public platform::TemporaryDirectory
 {
   public:
     QString folder; // with its trailing "/", or empty for "no safe folder"
-    QString path() const override { return folder; }
+    QByteArray path() const override { return QFile::encodeName(folder); }
+    // The extraction makes the folders itself; there is nothing to check here.
+    bool makePrivateFolders(const QByteArray &) const override { return !folder.isEmpty(); }
 };
 
 // Opens only what exists, as the real service does, and remembers each request.

@@ -3,6 +3,7 @@
 #include "ProcessRunner.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -24,7 +25,10 @@ class LessonBundleTest : public ::testing::Test
             QStringLiteral("cp"),
             {QStringLiteral("-R"), QStringLiteral(UNSPOOL_BUNDLE), lessonBundle});
         ASSERT_EQ(copy.exitCode, 0);
+        // Closed to others, so it is used as it is.
         ASSERT_TRUE(QDir().mkpath(temporary()));
+        ASSERT_TRUE(QFile::setPermissions(temporary(),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void TearDown() override

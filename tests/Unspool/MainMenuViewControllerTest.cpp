@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
@@ -296,7 +297,7 @@ TEST_P(UnspoolLessonFolder, IsTheDisplayNameUnderBrindleLessons)
     runToEnd(*controller);
 
     const QString folder = expectedLessonFolder();
-    EXPECT_EQ(controller->lessonFolder(), folder);
+    EXPECT_EQ(QFile::decodeName(controller->lessonFolder()), folder);
     EXPECT_EQ(opener.opened, QStringList{folder + QStringLiteral("/Wayfarer.app")});
     EXPECT_EQ(testfiles::read(folder + "/pagewright_files/index.html"),
               lessonzip::contentEntries().front().content);

@@ -72,8 +72,9 @@ class EndToEnd : public ::testing::Test
         ASSERT_TRUE(tmp.isValid());
         for (const char *folder : {"home", "tmp", "bin", "run", "out"})
             ASSERT_TRUE(QDir().mkpath(tmp.filePath(folder)));
-        ASSERT_TRUE(QFile::setPermissions(tmp.filePath("run"),
-                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        for (const char *folder : {"run", "tmp"})
+            ASSERT_TRUE(QFile::setPermissions(
+                tmp.filePath(folder), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         ASSERT_TRUE(writeOpener());
         lesson = tmp.filePath("tmp/Brindle_Lessons/") + kLessonName;
         wayfarerExecutable = lesson + "/Wayfarer.app/Contents/MacOS/Wayfarer";

@@ -27,6 +27,11 @@ QString userFolderBelow(const QString &root)
     return root + QStringLiteral("/user-%1").arg(::getuid());
 }
 
+QString text(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
+
 // What stands at root/user-<uid> before the call, and whether it may be used.
 struct Planted {
     const char *what;
@@ -77,7 +82,7 @@ TEST_P(PrivateFolder, IsUsedOnlyWhenItIsOursAndClosed)
     if (std::string(GetParam().what) == "another user's folder" && !QFileInfo::exists(folder))
         GTEST_SKIP() << "only root can give a folder to another user";
 
-    const QString got = LinuxTemporaryDirectory::privateFolderBelow(root.path());
+    const QString got = text(LinuxTemporaryDirectory::privateFolderBelow(bytes(root.path())));
     if (!GetParam().usable) {
         EXPECT_TRUE(got.isEmpty()) << qPrintable(got);
         EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
@@ -110,28 +115,87 @@ class TemporaryDirectoryPath : public ::testing::Test
     QByteArray saved;
 };
 
-TEST_F(TemporaryDirectoryPath, ClosedTmpdirIsUsedAsItIs)
+// Which TMPDIR is used as it is, and which gets a private folder below it, is
+// checked on real runs of the bundle (tests/Unspool/BundleRunTest.cpp).
+
+// user-dirs.dirs in a home folder, and the download folder it gives.
+struct UserDirsCase {
+    const char *what;
+    const char *file;     // user-dirs.dirs; nullptr: no such file
+    const char *made;     // folder made below the home beforehand; nullptr: none
+    const char *expected; // below the home; "" is the home itself
+};
+
+std::ostream &operator<<(std::ostream &os, const UserDirsCase &c)
 {
-    QTemporaryDir tmp; // QTemporaryDir makes 0700 folders
-    qputenv("TMPDIR", bytes(tmp.path()));
-    EXPECT_EQ(LinuxTemporaryDirectory().path(), tmp.path() + "/");
-    EXPECT_FALSE(QFileInfo::exists(userFolderBelow(tmp.path())));
+    return os << c.what;
 }
 
-TEST_F(TemporaryDirectoryPath, SharedTmpdirGivesAPrivateFolderBelowIt)
+const UserDirsCase kUserDirs[] = {
+    {"no file: the home", nullptr, nullptr, ""},
+    {"below $HOME", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n",
+     "Fetched", "/Fetched"},
+    {"escaped characters", "XDG_DOWNLOAD_DIR=\"$HOME/a \\\"b\\\" \\$c\"\n", "a \"b\" $c",
+     "/a \"b\" $c"},
+    {"the last line counts", "XDG_DOWNLOAD_DIR=\"$HOME/x\"\nXDG_DOWNLOAD_DIR=\"$HOME/y\"\n", "y",
+     "/y"},
+    {"a folder that is missing: the home", "XDG_DOWNLOAD_DIR=\"$HOME/Gone\"\n", nullptr, ""},
+    {"unquoted: the home", "XDG_DOWNLOAD_DIR=$HOME/Fetched\n", "Fetched", ""},
+    {"relative: the home", "XDG_DOWNLOAD_DIR=\"Fetched\"\n", "Fetched", ""},
+};
+
+class DownloadFolder : public ::testing::TestWithParam<UserDirsCase>
+{
+};
+
+TEST_P(DownloadFolder, ComesFromUserDirs)
+{
+    QTemporaryDir home;
+    if (GetParam().file) {
+        ASSERT_TRUE(testfiles::write(home.filePath(".config/user-dirs.dirs"), GetParam().file));
+    }
+    if (GetParam().made) {
+        ASSERT_TRUE(QDir(home.path()).mkpath(QString::fromUtf8(GetParam().made)));
+    }
+    EXPECT_EQ(text(LinuxTemporaryDirectory::downloadFolder(bytes(home.path()), {})),
+              home.path() + QString::fromUtf8(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DownloadFolder, ::testing::ValuesIn(kUserDirs));
+
+TEST(DownloadFolderShared, OneOthersMayWriteToIsNotUsed)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(testfiles::write(home.filePath(".config/user-dirs.dirs"),
+                                 "XDG_DOWNLOAD_DIR=\"$HOME/Drop\"\n"));
+    ASSERT_TRUE(QDir(home.path()).mkdir("Drop"));
+    ASSERT_EQ(text(LinuxTemporaryDirectory::downloadFolder(bytes(home.path()), {})),
+              home.filePath("Drop")); // positive control
+    ASSERT_EQ(::chmod(bytes(home.filePath("Drop")).constData(), 0777), 0);
+    EXPECT_EQ(text(LinuxTemporaryDirectory::downloadFolder(bytes(home.path()), {})), home.path());
+}
+
+// Brindle_Lessons and the lesson folder below a private TMPDIR.
+TEST_F(TemporaryDirectoryPath, LessonFoldersAreMadePrivateAndCheckedEveryTime)
 {
     QTemporaryDir tmp;
-    ASSERT_EQ(::chmod(bytes(tmp.path()).constData(), 01777), 0);
     qputenv("TMPDIR", bytes(tmp.path()));
-    EXPECT_EQ(LinuxTemporaryDirectory().path(), userFolderBelow(tmp.path()) + "/");
-    EXPECT_EQ(testfiles::modeOf(userFolderBelow(tmp.path())) & 0777, 0700u);
-}
+    const LinuxTemporaryDirectory temporary;
+    ASSERT_TRUE(temporary.makePrivateFolders("Brindle_Lessons/Rivers"));
+    EXPECT_EQ(testfiles::modeOf(tmp.filePath("Brindle_Lessons")) & 07777, 0700u);
+    EXPECT_EQ(testfiles::modeOf(tmp.filePath("Brindle_Lessons/Rivers")) & 07777, 0700u);
 
-TEST_F(TemporaryDirectoryPath, WithoutTmpdirNeverTheSharedTmpItself)
-{
-    qunsetenv("TMPDIR");
-    const QString got = LinuxTemporaryDirectory().path();
-    EXPECT_EQ(got, userFolderBelow(QStringLiteral("/tmp")) + "/");
+    // Left open since: closed again.
+    ASSERT_EQ(::chmod(bytes(tmp.filePath("Brindle_Lessons")).constData(), 0755), 0);
+    ASSERT_TRUE(temporary.makePrivateFolders("Brindle_Lessons/Rivers"));
+    EXPECT_EQ(testfiles::modeOf(tmp.filePath("Brindle_Lessons")) & 07777, 0700u);
+
+    // A link in its place: refused, and nothing is made where it points.
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir(tmp.filePath("Brindle_Lessons")).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere.path(), tmp.filePath("Brindle_Lessons")));
+    EXPECT_FALSE(temporary.makePrivateFolders("Brindle_Lessons/Rivers"));
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
 }
 
 } // namespace
