@@ -3,11 +3,13 @@
 #include "CGMCAppTableModel.h"
 #include "GMUExtensions.h"
 
+#include <QDeadlineTimer>
 #include <QIcon>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -86,6 +88,11 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     QVariant tableView(const QTableView *tableView, const QString &tableColumn,
                        int row) const override;
 
+  signals:
+    // Force Close All has looked again after its kills and, with holders left,
+    // shows them (the program itself has ended otherwise).
+    void forceCloseAllFinished();
+
   public slots:
     void iaContinueButtonPressed();
     void iaForceCloseAllButtonPressed();
@@ -99,6 +106,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
 
   private:
     void _refreshInternalOpenPIDList();
+    void _finishForceCloseWhenEnded();
     bool _refreshOrFinish();
     void _refreshInternalOpenPIDListMetadata();
     int _PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const;
@@ -130,6 +138,11 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     QStringList mOpenPIDNames;
     QList<QIcon> mOpenPIDIcons;
     std::atomic<bool> mShouldContinuouslyBringWindowToFront{false};
+    // After Force Close All: the processes that were sent signal 9, looked at
+    // until they have ended or the deadline has passed.
+    QList<GMUExtensions::ProcessIdentity> mForceClosed;
+    QTimer mForceCloseWait;
+    QDeadlineTimer mForceCloseDeadline;
     // Last member: stopped and joined before anything it reads goes away.
     std::jthread mWatcher;
 };
