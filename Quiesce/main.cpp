@@ -6,6 +6,7 @@
 #include "LinuxMainBundle.h"
 #include "LinuxUser.h"
 #include "LinuxWorkspace.h"
+#include "ProcessShield.h"
 #include "QtAlerts.h"
 #include "QtApplicationIcons.h"
 
@@ -14,6 +15,9 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything else: the pipe to the root helper will be one of our
+    // descriptors, and no other program of the user may borrow it.
+    platform::shieldFromOtherProcesses();
     QApplication application(argc, argv);
     platform::LinuxMainBundle mainBundle;
 
