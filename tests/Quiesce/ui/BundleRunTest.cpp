@@ -130,17 +130,20 @@ TEST_F(BundleRunTest, ItsDescriptorsAreClosedToOtherProgramsOfItsUser)
         GTEST_SKIP() << "running as another user needs root";
     ASSERT_EQ(::chmod(QFile::encodeName(mHome.path()).constData(), 0755), 0);
     ASSERT_EQ(::chown(QFile::encodeName(mHome.path()).constData(), 65534, 65534), 0);
+    const QString plugin = makePlugin(mHome.path());
     QProcess holder; // a program of the same user, also holding the plug-in
     holder.start(QStringLiteral("/usr/bin/setpriv"),
                  kAsNobody + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
                                          QStringLiteral("exec 3<\"$0\"; echo holding; exec sleep 600"),
-                                         makePlugin(mHome.path())});
+                                         plugin});
     ASSERT_TRUE(holder.waitForReadyRead(kPatienceMs));
 
     QProcessEnvironment environment = mQuiesce.processEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     mQuiesce.setProcessEnvironment(environment);
+    // Its input is a file nobody may read, so only the process check can stand in the way.
+    mQuiesce.setStandardInputFile(plugin);
     mQuiesce.start(QStringLiteral("/usr/bin/setpriv"), kAsNobody + QStringList{executable()});
     ASSERT_TRUE(mQuiesce.waitForStarted(kPatienceMs));
     // Its watcher thread starts once the window is up, long after start-up.
