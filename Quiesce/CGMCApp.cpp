@@ -326,8 +326,8 @@ void CGMCApp::iaForceCloseAllButtonPressed()
 // when nothing holds the plug-in any more, and otherwise shows what is left.
 void CGMCApp::_finishForceCloseWhenEnded()
 {
-    const bool allEnded = std::all_of(mForceClosed.cbegin(), mForceClosed.cend(),
-                                      &GMUExtensions::hasEnded);
+    const bool allEnded =
+        std::all_of(mForceClosed.cbegin(), mForceClosed.cend(), &GMUExtensions::hasEnded);
     if (!allEnded && !mForceCloseDeadline.hasExpired())
         return;
     mForceCloseWait.stop();

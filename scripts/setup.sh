@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-image-formats-plugins
   libminizip-dev zlib1g-dev libplist-dev libxcb1-dev
   libgtest-dev libgmock-dev
-  lsof procps pkexec xdg-utils
+  lsof procps pkexec xdg-utils libxml2-utils
   zip unzip libarchive-tools
   clang libfuzzer-14-dev libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick

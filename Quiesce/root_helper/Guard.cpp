@@ -312,7 +312,7 @@ bool isSystemPluginBundle(const std::string &path)
     std::string walked = root.back() == '/' ? root.substr(0, root.size() - 1) : root;
     if (path != walked + '/' + kPluginRelativeLocation)
         return false;
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(walked.empty() ? "/" : walked.c_str(), &info) != 0 || !isClosedRootFolder(info))
         return false;
     const std::string_view relative(kPluginRelativeLocation);

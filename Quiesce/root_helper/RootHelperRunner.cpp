@@ -86,7 +86,7 @@ QStringList pathAndFoldersAbove(const QString &path)
 // nothing; who may change it is decided by the folder that holds it.
 bool isRootOwnedAndClosed(const QString &path)
 {
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || info.st_uid != 0)
         return false;
     return S_ISLNK(info.st_mode) || (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
@@ -112,7 +112,7 @@ bool RootHelperRunner::isSafeSystemFile(const QString &path)
 std::optional<QString> RootHelperRunner::helperToRun(const QString &installedPath,
                                                      const QString &bundledPath)
 {
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(QFile::encodeName(installedPath).constData(), &info) != 0)
         return bundledPath;
     if (isSafeSystemFile(installedPath))
@@ -122,7 +122,8 @@ std::optional<QString> RootHelperRunner::helperToRun(const QString &installedPat
 
 RootHelperRunner RootHelperRunner::throughPkexec(const QString &bundlePath)
 {
-    const std::optional<QString> helper = helperToRun(installedHelperPath(), helperPath(bundlePath));
+    const std::optional<QString> helper =
+        helperToRun(installedHelperPath(), helperPath(bundlePath));
     // An installed helper that someone besides root could have changed is never
     // run, and does not make way for the bundle's either: no rights then.
     if (!helper)

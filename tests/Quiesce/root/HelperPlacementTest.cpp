@@ -17,7 +17,13 @@
 namespace
 {
 
-enum class Install { RootOwned, GroupWritableFolderAbove, NotRootOwned, NotRootOwnedFolderAbove, Missing };
+enum class Install {
+    RootOwned,
+    GroupWritableFolderAbove,
+    NotRootOwned,
+    NotRootOwnedFolderAbove,
+    Missing
+};
 
 struct PlacementCase {
     const char *what;
@@ -41,7 +47,8 @@ TEST_P(HelperPlacement, TrustsOnlyARootOnlyInstallation)
     // Inside the build tree, whose folders up to "/" must themselves be root's alone.
     QTemporaryDir base(QStringLiteral(QUIESCE_TEST_BINARY_DIR "/placement-XXXXXX"));
     ASSERT_TRUE(base.isValid());
-    if (!RootHelperRunner::isSafeSystemFile(QStringLiteral(QUIESCE_TEST_BINARY_DIR "/quiesce_root_tests")))
+    if (!RootHelperRunner::isSafeSystemFile(
+            QStringLiteral(QUIESCE_TEST_BINARY_DIR "/quiesce_root_tests")))
         GTEST_SKIP() << "the build tree lies in a folder others can write";
     const QString libexec = base.filePath("libexec");
     const QString installed = libexec + "/quiesce/quiesce-root-helper";

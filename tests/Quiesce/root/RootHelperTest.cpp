@@ -213,7 +213,8 @@ class KillGuard : public ::testing::TestWithParam<KillCase>
         case Target::HoldsNothing:
         case Target::PidOne:
         case Target::TheHelpersParent:
-            return std::make_unique<Child>(kShell, QStringList{"-c", "echo holding; exec sleep 600"});
+            return std::make_unique<Child>(kShell,
+                                           QStringList{"-c", "echo holding; exec sleep 600"});
         case Target::OpenFile:
         case Target::ReusedNumber:
             return holding(file);
@@ -266,9 +267,9 @@ TEST_P(KillGuard, SignalsOnlyHoldersOfThePlugin)
     auto session = directHelper()->open();
     ASSERT_NE(session, nullptr);
     ASSERT_TRUE(session->execute("/bin/sleep", {"0"}));
-    EXPECT_EQ(session->execute("/bin/kill",
-                               {"-9", QString::number(pid), QString::number(startTime)}),
-              GetParam().delivered);
+    EXPECT_EQ(
+        session->execute("/bin/kill", {"-9", QString::number(pid), QString::number(startTime)}),
+        GetParam().delivered);
     session.reset();
     if (GetParam().delivered)
         EXPECT_TRUE(child->endedByKill());
@@ -347,7 +348,8 @@ TEST_P(RemoveGuard, RemovesOnlyTheSystemBundle)
         kept = real + "/Internet Plug-Ins/Glimmer Player.plugin/Contents/Info.plist";
         break;
     case Layout::FolderAboveIsGroupWritable:
-        ASSERT_TRUE(QFile::setPermissions(plugIns, QFile::permissions(plugIns) | QFile::WriteGroup));
+        ASSERT_TRUE(
+            QFile::setPermissions(plugIns, QFile::permissions(plugIns) | QFile::WriteGroup));
         break;
     }
     ASSERT_TRUE(QFile::exists(kept));

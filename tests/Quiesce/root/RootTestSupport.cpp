@@ -79,7 +79,8 @@ QString PluginRoots::systemBundle() const
 
 QString PluginRoots::userFile() const
 {
-    return home() + QStringLiteral("/Library/Internet Plug-Ins/Glimmer Player.plugin/Contents/Info.plist");
+    return home() +
+           QStringLiteral("/Library/Internet Plug-Ins/Glimmer Player.plugin/Contents/Info.plist");
 }
 
 Child::Child(const QString &program, const QStringList &arguments)

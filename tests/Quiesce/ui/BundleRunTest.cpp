@@ -133,9 +133,10 @@ TEST_F(BundleRunTest, ItsDescriptorsAreClosedToOtherProgramsOfItsUser)
     const QString plugin = makePlugin(mHome.path());
     QProcess holder; // a program of the same user, also holding the plug-in
     holder.start(QStringLiteral("/usr/bin/setpriv"),
-                 kAsNobody + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                                         QStringLiteral("exec 3<\"$0\"; echo holding; exec sleep 600"),
-                                         plugin});
+                 kAsNobody +
+                     QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                 QStringLiteral("exec 3<\"$0\"; echo holding; exec sleep 600"),
+                                 plugin});
     ASSERT_TRUE(holder.waitForReadyRead(kPatienceMs));
 
     QProcessEnvironment environment = mQuiesce.processEnvironment();
