@@ -54,6 +54,10 @@ constexpr int kRowHeight = 32;
 // larger on a 96 dpi screen and no longer sit centred in 32-pixel rows.
 constexpr int kNameFontPixelSize = 13;
 constexpr auto kWatcherPeriod = std::chrono::microseconds(200000);
+// How long Force Close All waits for the killed processes to end before it lists
+// the holders again, and how often it looks meanwhile.
+constexpr auto kForceCloseWait = std::chrono::seconds(2);
+constexpr auto kForceCloseLook = std::chrono::milliseconds(20);
 
 QString pluginLocation(const QString &folder)
 {
@@ -106,6 +110,8 @@ CGMCApp::CGMCApp(QString rootFolder, QString homeFolder, Services services, QObj
     connect(mForm->forceCloseAllButton, &QPushButton::clicked, this,
             &CGMCApp::iaForceCloseAllButtonPressed);
     connect(mForm->quitButton, &QPushButton::clicked, this, &CGMCApp::iaQuitButtonPressed);
+    mForceCloseWait.setInterval(kForceCloseLook);
+    connect(&mForceCloseWait, &QTimer::timeout, this, &CGMCApp::_finishForceCloseWhenEnded);
     // Closing the window, or the application being asked to quit, means the user stopped.
     uiAppWindow->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CGMCApp::iaQuitButtonPressed);
@@ -329,18 +335,45 @@ void CGMCApp::iaContinueButtonPressed()
 
 void CGMCApp::iaForceCloseAllButtonPressed()
 {
+    if (mForceCloseWait.isActive())
+        return;
     GMIMRootActions *actions = mServices.rootActions();
     if (!actions)
         return;
     // The installer may come to the front while the kills run; let it.
     mShouldContinuouslyBringWindowToFront = false;
+    mForceClosed.clear();
     for (qsizetype i = 0; i < mOpenPIDs.size(); ++i) {
         const int target = _PIDToCloseForPIDWithGlimmerPlayerOpen(mOpenPIDs.at(i));
-        if (const auto identity = _identityToClose(i, target))
-            actions->forceQuitProcess(*identity);
+        // A process that holds both copies is listed twice but signalled once.
+        const auto identity = _identityToClose(i, target);
+        if (identity && !mForceClosed.contains(*identity) && actions->forceQuitProcess(*identity))
+            mForceClosed.append(*identity);
     }
+    // A killed process takes a moment to end and let go of its files. The window
+    // keeps answering while the timer looks; the button waits for the answer.
+    mForm->forceCloseAllButton->setEnabled(false);
+    mForceCloseDeadline = QDeadlineTimer(kForceCloseWait);
+    mForceCloseWait.start();
+}
+
+// Only the holders listed afresh decide: the program reports success (status 0)
+// when nothing holds the plug-in any more, and otherwise shows what is left.
+void CGMCApp::_finishForceCloseWhenEnded()
+{
+    const bool allEnded =
+        std::all_of(mForceClosed.cbegin(), mForceClosed.cend(), &GMUExtensions::hasEnded);
+    if (!allEnded && !mForceCloseDeadline.hasExpired())
+        return;
+    mForceCloseWait.stop();
+    mForceClosed.clear();
+    mForm->forceCloseAllButton->setEnabled(true);
     mShouldContinuouslyBringWindowToFront = true;
-    mServices.exit(0);
+    if (_refreshOrFinish()) {
+        _refreshInternalOpenPIDListMetadata();
+        _reloadTable();
+    }
+    emit forceCloseAllFinished();
 }
 
 void CGMCApp::iaQuitButtonPressed()

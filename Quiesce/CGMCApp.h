@@ -3,11 +3,13 @@
 #include "CGMCAppTableModel.h"
 #include "GMUExtensions.h"
 
+#include <QDeadlineTimer>
 #include <QIcon>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -87,6 +89,11 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     QVariant tableView(const QTableView *tableView, const QString &tableColumn,
                        int row) const override;
 
+  signals:
+    // Force Close All has looked again after its kills and, with holders left,
+    // shows them (the program itself has ended otherwise).
+    void forceCloseAllFinished();
+
   public slots:
     void iaContinueButtonPressed();
     void iaForceCloseAllButtonPressed();
@@ -100,6 +107,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
 
   private:
     void _refreshInternalOpenPIDList();
+    void _finishForceCloseWhenEnded();
     bool _refreshOrFinish();
     void _refreshInternalOpenPIDListMetadata();
     int _PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const;
@@ -136,6 +144,11 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     // Holders already asked to close their windows; a second Close sends TERM.
     QList<GMUExtensions::ProcessIdentity> mAskedToClose;
     std::atomic<bool> mShouldContinuouslyBringWindowToFront{false};
+    // After Force Close All: the processes that were sent signal 9, looked at
+    // until they have ended or the deadline has passed.
+    QList<GMUExtensions::ProcessIdentity> mForceClosed;
+    QTimer mForceCloseWait;
+    QDeadlineTimer mForceCloseDeadline;
     // Last member: stopped and joined before anything it reads goes away.
     std::jthread mWatcher;
 };

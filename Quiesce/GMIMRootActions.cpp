@@ -80,22 +80,20 @@ bool GMIMRootActions::_executePrivilegedTask(const QString &tool, const QStringL
 
 void GMIMRootActions::forceQuitPID(int pid)
 {
-    _killWithRootRights(pid);
+    // The process the number names now; the helper checks that it still is.
+    if (const auto identity = GMUExtensions::identify(pid))
+        forceQuitProcess(*identity);
 }
 
 bool GMIMRootActions::forceQuitProcess(const GMUExtensions::ProcessIdentity &identity)
 {
-    return identity.pid > 0 && GMUExtensions::stillSameProcess(identity) &&
-           _killWithRootRights(identity.pid);
-}
-
-bool GMIMRootActions::_killWithRootRights(int pid)
-{
     // kill reads 0 and negative numbers as process groups; -1 as root is every process.
-    if (pid <= 0)
+    // A process already gone (listed twice, or ended by itself) needs no request.
+    if (identity.pid <= 0 || GMUExtensions::hasEnded(identity))
         return false;
-    return _executePrivilegedTask(QStringLiteral("/bin/kill"),
-                                  {QStringLiteral("-9"), QString::number(pid)});
+    return _executePrivilegedTask(
+        QStringLiteral("/bin/kill"),
+        {QStringLiteral("-9"), QString::number(identity.pid), QString::number(identity.startTime)});
 }
 
 void GMIMRootActions::removeFile(const QString &path)

@@ -44,16 +44,19 @@ class GMIMRootActions
     GMIMRootActions(const GMIMRootActions &) = delete;
     GMIMRootActions &operator=(const GMIMRootActions &) = delete;
 
-    // Sends signal 9 to `pid` as root ("/bin/kill" "-9" pid). Does nothing for
-    // pid <= 0, which the tool would read as process groups or "every process".
+    // Sends signal 9 as root to the process `pid` names now. Does nothing for
+    // pid <= 0, which kill would read as process groups or "every process".
     void forceQuitPID(int pid);
 
-    // As forceQuitPID, but only while the identity still names the process it was
-    // taken from; true when the kill was started.
+    // Signal 9 as root to the process the identity was taken from
+    // ("/bin/kill" "-9" pid start-time). The root helper sends it only while that
+    // process still runs and holds the plug-in (or is the browser of a holder);
+    // true when the signal was delivered.
     bool forceQuitProcess(const GMUExtensions::ProcessIdentity &identity);
 
-    // Removes `path` recursively as root ("/bin/rm" "-rf" path). Does nothing for
-    // the empty path or "/".
+    // Removes `path` recursively as root ("/bin/rm" "-rf" path). The root helper
+    // removes only the system-wide plug-in bundle and refuses anything else.
+    // Does nothing for the empty path or "/".
     void removeFile(const QString &path);
 
     // Kept for the interface's sake: starts nothing, changes nothing.
@@ -62,7 +65,6 @@ class GMIMRootActions
   private:
     GMIMRootActions(platform::PrivilegedRunner &runner, platform::SystemLog &log);
     bool _executePrivilegedTask(const QString &tool, const QStringList &arguments);
-    bool _killWithRootRights(int pid);
 
     platform::PrivilegedRunner &mRunner;
     platform::SystemLog &mLog;

@@ -152,3 +152,21 @@ bool stillSameProcess(const ProcessIdentity &identity)
 }
 
 } // namespace GMUExtensions
+
+namespace GMUExtensions
+{
+
+bool hasEnded(const ProcessIdentity &identity)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(identity.pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    if (parseStartTime(text) != identity.startTime)
+        return true;
+    // The state is the first field after the name: Z zombie, X dead.
+    const QByteArray state = text.mid(text.lastIndexOf(')') + 1).trimmed().left(1);
+    return state == "Z" || state == "X";
+}
+
+} // namespace GMUExtensions

@@ -59,6 +59,7 @@ std::optional<QString> parseProcessName(const QByteArray &psOutput);
 struct ProcessIdentity {
     int pid = 0;
     quint64 startTime = 0; // clock ticks after boot at which the process started
+    bool operator==(const ProcessIdentity &) const = default;
 };
 
 // The identity of the running process `pid`; nullopt when there is none.
@@ -67,6 +68,11 @@ std::optional<ProcessIdentity> identify(int pid);
 // True when `identity.pid` still names the process it named when identified
 // (same start time). False once it has ended, even if its number was reused.
 bool stillSameProcess(const ProcessIdentity &identity);
+
+// True once the process the identity was taken from has ended: gone, its number
+// taken by another process, or a zombie waiting for its parent (which holds no
+// file any more).
+bool hasEnded(const ProcessIdentity &identity);
 
 // The start time (field 22) from the text of /proc/<pid>/stat; nullopt when the
 // text is malformed. The command name in field 2 may hold spaces and ')'.

@@ -7,6 +7,7 @@
 #include "LinuxMainBundle.h"
 #include "LinuxUser.h"
 #include "LinuxWorkspace.h"
+#include "ProcessShield.h"
 #include "QtAlerts.h"
 #include "QtApplicationIcons.h"
 
@@ -15,6 +16,9 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything else: the pipe to the root helper will be one of our
+    // descriptors, and no other program of the user may borrow it.
+    platform::shieldFromOtherProcesses();
     platform::choosePlatformPlugin();
     QApplication application(argc, argv);
     platform::LinuxMainBundle mainBundle;

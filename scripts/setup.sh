@@ -19,6 +19,7 @@ program_packages=(lsof procps pkexec xdg-utils)
 test_packages=(
   python3
   libgtest-dev libgmock-dev
+  libxml2-utils
   zip unzip libarchive-tools
   clang libfuzzer-14-dev libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick

@@ -22,6 +22,15 @@ bool isProcessIdentifier(std::string_view text)
     return std::stoll(std::string(text)) <= INT_MAX;
 }
 
+// Clock ticks after boot, as /proc/<pid>/stat gives them: digits without a
+// leading zero (a lone "0" allowed), within 64 bits.
+bool isStartTime(std::string_view text)
+{
+    if (!allDigits(text) || text.size() > 20 || (text.size() > 1 && text[0] == '0'))
+        return false;
+    return parseDecimal(text).has_value();
+}
+
 // Absolute only: under pkexec the working folder is not ours to choose, and a
 // leading '/' also keeps the path from being read as an option.
 bool isRemovablePath(std::string_view path)
@@ -32,6 +41,20 @@ bool isRemovablePath(std::string_view path)
 }
 
 } // namespace
+
+std::optional<unsigned long long> parseDecimal(std::string_view digits)
+{
+    if (!allDigits(digits))
+        return std::nullopt;
+    unsigned long long value = 0;
+    for (const char c : digits) {
+        const unsigned digit = unsigned(c - '0');
+        if (value > (ULLONG_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
 
 std::string encodeRequest(const Request &request)
 {
@@ -79,7 +102,8 @@ bool isPermitted(const Request &request)
     if (tool == "/bin/sleep")
         return request.size() == 2 && allDigits(request[1]) && request[1].size() <= 4;
     if (tool == "/bin/kill")
-        return request.size() == 3 && request[1] == "-9" && isProcessIdentifier(request[2]);
+        return request.size() == 4 && request[1] == "-9" && isProcessIdentifier(request[2]) &&
+               isStartTime(request[3]);
     if (tool == "/bin/rm")
         return request.size() == 3 && request[1] == "-rf" && isRemovablePath(request[2]);
     return false;

@@ -6,11 +6,12 @@
 // A request is one record: the payload's length in decimal digits, a newline, then
 // the payload: the tool's path and each argument, each followed by a NUL byte.
 //   "13\n/bin/sleep\0" "0\0"
-// The answer is one line: "1\n" when the tool was started, "0\n" when the request
-// was refused or the tool could not be started.
+// The answer is one line: "1\n" when the tool was started (for a kill: the signal
+// was delivered), "0\n" when the request was refused or could not be carried out.
 //
-// The root helper trusts nothing it reads: a malformed record ends it, and only
-// the request shapes accepted by `isPermitted` are ever run.
+// The root helper trusts nothing it reads: a malformed record ends it, only the
+// request shapes accepted by `isPermitted` are considered, and each of those is
+// checked again against the system before anything is done (Guard.h).
 
 #include <optional>
 #include <string>
@@ -38,10 +39,14 @@ std::optional<std::size_t> parseLength(std::string_view digits);
 // A payload to its fields; nullopt unless it is non-empty and ends with a NUL.
 std::optional<Request> parsePayload(std::string_view payload);
 
-// Only these requests are run as root:
+// Only requests of these shapes are looked at any further:
 //   /bin/sleep <1-4 digits>
 //   /bin/kill -9 <a positive process identifier, no sign, no leading zero>
+//                <its start time: clock ticks after boot, field 22 of /proc/<pid>/stat>
 //   /bin/rm -rf <an absolute path other than "/" (or only slashes)>
 bool isPermitted(const Request &request);
+
+// Decimal digits to their value; nullopt for anything else or beyond 64 bits.
+std::optional<unsigned long long> parseDecimal(std::string_view digits);
 
 } // namespace roothelper

@@ -2,8 +2,11 @@
 
 #include "Protocol.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -62,14 +65,75 @@ QString RootHelperRunner::helperPath(const QString &bundlePath)
     return bundlePath + QStringLiteral("/Contents/MacOS/quiesce-root-helper");
 }
 
+QString RootHelperRunner::installedHelperPath()
+{
+    return QStringLiteral(QUIESCE_INSTALLED_ROOT_HELPER);
+}
+
+namespace
+{
+
+// `path` and every folder above it, "/" last.
+QStringList pathAndFoldersAbove(const QString &path)
+{
+    QStringList chain;
+    for (QString p = QDir::cleanPath(path); !chain.contains(p); p = QFileInfo(p).path())
+        chain.append(p);
+    return chain;
+}
+
+// Owned by root and writable by no one else. A symbolic link's own mode means
+// nothing; who may change it is decided by the folder that holds it.
+bool isRootOwnedAndClosed(const QString &path)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || info.st_uid != 0)
+        return false;
+    return S_ISLNK(info.st_mode) || (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+} // namespace
+
+bool RootHelperRunner::isSafeSystemFile(const QString &path)
+{
+    // The path as given and, when links lead elsewhere, the path they lead to.
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    if (resolved.isEmpty() || !QFileInfo(resolved).isFile())
+        return false;
+    for (const QString &walked : {path, resolved}) {
+        for (const QString &item : pathAndFoldersAbove(walked)) {
+            if (!isRootOwnedAndClosed(item))
+                return false;
+        }
+    }
+    return true;
+}
+
+std::optional<QString> RootHelperRunner::helperToRun(const QString &installedPath,
+                                                     const QString &bundledPath)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(installedPath).constData(), &info) != 0)
+        return bundledPath;
+    if (isSafeSystemFile(installedPath))
+        return installedPath;
+    return std::nullopt;
+}
+
 RootHelperRunner RootHelperRunner::throughPkexec(const QString &bundlePath)
 {
-    return RootHelperRunner(QStringLiteral("/usr/bin/pkexec"), {helperPath(bundlePath)});
+    const std::optional<QString> helper =
+        helperToRun(installedHelperPath(), helperPath(bundlePath));
+    // An installed helper that someone besides root could have changed is never
+    // run, and does not make way for the bundle's either: no rights then.
+    if (!helper)
+        return RootHelperRunner(QString(), {});
+    return RootHelperRunner(QStringLiteral("/usr/bin/pkexec"), {*helper});
 }
 
 std::unique_ptr<platform::PrivilegedSession> RootHelperRunner::open()
 {
-    if (!QFileInfo(mProgram).isExecutable())
+    if (mProgram.isEmpty() || !QFileInfo(mProgram).isExecutable())
         return nullptr;
     auto helper = std::make_unique<QProcess>();
     helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -5,10 +5,18 @@
 #include <QString>
 #include <QStringList>
 
-// Starts the root helper program ("quiesce-root-helper", beside the main executable
-// in the bundle's Contents/MacOS) and talks to it over its standard input and
-// output. The helper runs only /bin/kill, /bin/rm and /bin/sleep with the arguments
-// it is sent and ends when its input closes.
+#include <optional>
+
+// Starts the root helper program ("quiesce-root-helper") and talks to it over its
+// standard input and output. The helper acts only on the requests its own checks
+// allow (root_helper/Guard.h) and ends when its input closes.
+//
+// Which helper: the installed one (under libexec, named by the polkit action) when
+// it exists and it and every folder above it belong to root and are writable by
+// no one else; the one in the bundle's Contents/MacOS only when none is
+// installed. The bundle's copy lies in a folder the user can write, so a program
+// of the user could swap it before the password is typed: it is for machines where
+// an administrator has not installed the helper.
 //
 // The launch command is the helper path behind `program` and `arguments`:
 //   through pkexec:  RootHelperRunner("/usr/bin/pkexec", {helperPath})
@@ -20,10 +28,20 @@ class RootHelperRunner : public platform::PrivilegedRunner
   public:
     RootHelperRunner(QString program, QStringList arguments);
 
-    // pkexec with the helper in `bundlePath`/Contents/MacOS.
+    // pkexec with the helper chosen by helperToRun; a runner that cannot open when
+    // an installed helper exists but is not safe.
     static RootHelperRunner throughPkexec(const QString &bundlePath);
     // The helper's path inside a bundle.
     static QString helperPath(const QString &bundlePath);
+    // Where cmake --install puts the helper.
+    static QString installedHelperPath();
+    // `installedPath` when it is a safe system file, `bundledPath` when nothing is
+    // at `installedPath`, nullopt when something is there but not safe.
+    static std::optional<QString> helperToRun(const QString &installedPath,
+                                              const QString &bundledPath);
+    // A regular file that, with every folder above it (also along the links it
+    // passes), is owned by root and writable neither by its group nor by others.
+    static bool isSafeSystemFile(const QString &path);
 
     // nullptr when `program` does not exist or cannot be started.
     std::unique_ptr<platform::PrivilegedSession> open() override;

@@ -1,14 +1,20 @@
-// The root helper: started once through pkexec by the installer helper, it runs
-// the permitted system tools as root for as long as its standard input stays open.
-// It reads one request record at a time from standard input, answers on standard
-// output whether the tool was started, and does not wait for the tool. When its
-// input closes it waits for the tools it started and ends.
+// The root helper: started once through pkexec by the installer helper, it acts as
+// root for as long as its standard input stays open. It reads one request record
+// at a time from standard input and answers on standard output whether it was
+// carried out. When its input closes it waits for the tools it started and ends.
 //
-// It runs with administrator rights on behalf of an unprivileged program, so it
-// reads strictly (a malformed record ends it), runs only fixed tool paths with the
-// request shapes in Protocol.h, hands the tools an empty standard input and output
-// and a fixed environment, and never uses a shell.
+// It runs with administrator rights on behalf of an unprivileged program, and any
+// program of that user that reaches its pipe could send it requests. So it reads
+// strictly (a malformed record ends it), accepts only the request shapes in
+// Protocol.h, and then checks each against the system itself (Guard.h):
+//   sleep  runs /bin/sleep, the harmless run that asks for the rights;
+//   kill   sends signal 9 itself, only to a process that holds the plug-in (or
+//          its browser) and still has the start time it was listed with;
+//   rm     runs /bin/rm -rf only on the system-wide plug-in bundle.
+// Tools get an empty standard input and output and a fixed environment, never a
+// shell.
 
+#include "Guard.h"
 #include "Protocol.h"
 
 #include <cerrno>
@@ -114,6 +120,20 @@ bool startTool(const roothelper::Request &request)
     return !execFailed;
 }
 
+// True when the request was carried out: the tool started, or the signal delivered.
+bool carryOut(const roothelper::Request &request)
+{
+    if (!roothelper::isPermitted(request))
+        return false;
+    const std::string &tool = request[0];
+    if (tool == "/bin/kill")
+        return roothelper::killHolder(pid_t(std::stol(request[2])),
+                                      *roothelper::parseDecimal(request[3]));
+    if (tool == "/bin/rm" && !roothelper::isSystemPluginBundle(request[2]))
+        return false;
+    return startTool(request);
+}
+
 } // namespace
 
 int main()
@@ -124,8 +144,8 @@ int main()
     std::signal(SIGPIPE, SIG_IGN);
     int result = 0;
     while (const std::optional<roothelper::Request> request = readRequest()) {
-        const bool started = roothelper::isPermitted(*request) && startTool(*request);
-        if (!writeFully(STDOUT_FILENO, started ? roothelper::kStarted : roothelper::kNotStarted)) {
+        const bool done = carryOut(*request);
+        if (!writeFully(STDOUT_FILENO, done ? roothelper::kStarted : roothelper::kNotStarted)) {
             result = 1;
             break;
         }

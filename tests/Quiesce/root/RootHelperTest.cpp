@@ -3,8 +3,13 @@
 #include "TestFiles.h"
 #include "root_helper/Protocol.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <csignal>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -41,19 +46,22 @@ TEST_P(Policy, PermitsOnlyTheFixedShapes)
 
 const PolicyCase kPolicy[] = {
     {"authorising sleep", {"/bin/sleep", "0"}, true},
-    {"kill one process", {"/bin/kill", "-9", "412"}, true},
-    {"largest identifier", {"/bin/kill", "-9", "2147483647"}, true},
+    {"kill one process", {"/bin/kill", "-9", "412", "8812"}, true},
+    {"largest identifier", {"/bin/kill", "-9", "2147483647", "18446744073709551615"}, true},
     {"remove a folder",
      {"/bin/rm", "-rf", "/Library/Internet Plug-Ins/Glimmer Player.plugin"},
      true},
 
-    {"kill every process", {"/bin/kill", "-9", "-1"}, false},
-    {"kill own group", {"/bin/kill", "-9", "0"}, false},
-    {"leading zero", {"/bin/kill", "-9", "0412"}, false},
-    {"identifier too large", {"/bin/kill", "-9", "2147483648"}, false},
-    {"identifier with sign", {"/bin/kill", "-9", "+412"}, false},
-    {"other signal", {"/bin/kill", "-15", "412"}, false},
-    {"several processes", {"/bin/kill", "-9", "412", "977"}, false},
+    {"kill every process", {"/bin/kill", "-9", "-1", "0"}, false},
+    {"kill own group", {"/bin/kill", "-9", "0", "0"}, false},
+    {"leading zero", {"/bin/kill", "-9", "0412", "8812"}, false},
+    {"identifier too large", {"/bin/kill", "-9", "2147483648", "8812"}, false},
+    {"identifier with sign", {"/bin/kill", "-9", "+412", "8812"}, false},
+    {"other signal", {"/bin/kill", "-15", "412", "8812"}, false},
+    {"without start time", {"/bin/kill", "-9", "412"}, false},
+    {"start time beyond 64 bits", {"/bin/kill", "-9", "412", "18446744073709551616"}, false},
+    {"start time not a number", {"/bin/kill", "-9", "412", "-1"}, false},
+    {"several processes", {"/bin/kill", "-9", "412", "977", "8812"}, false},
     {"remove the root folder", {"/bin/rm", "-rf", "/"}, false},
     {"remove only slashes", {"/bin/rm", "-rf", "///"}, false},
     {"remove the empty path", {"/bin/rm", "-rf", ""}, false},
@@ -117,7 +125,8 @@ TEST(RootHelper, RunsPermittedRequestsOnly)
     ASSERT_NE(session, nullptr);
     ASSERT_TRUE(session->execute("/bin/sleep", {"0"}));
     EXPECT_FALSE(session->execute("/bin/sh", {"-c", "touch \"" + marker + "\""}));
-    EXPECT_FALSE(session->execute("/bin/kill", {"-15", QString::number(child.processId())}));
+    EXPECT_FALSE(session->execute("/bin/kill", {"-15", QString::number(child.processId()),
+                                                QString::number(startTimeOf(child.processId()))}));
     EXPECT_TRUE(session->execute("/bin/sleep", {"0"}));
     session.reset();
     EXPECT_FALSE(QFile::exists(marker));
@@ -147,5 +156,219 @@ TEST(RootHelper, EndsOnAMalformedRecord)
             EXPECT_TRUE(answer.isEmpty());
     }
 }
+
+// The helper's own checks of kill requests, run as root over the test build with
+// the plug-in in temporary folders: every row is a real process.
+enum class Target {
+    HoldsNothing,
+    OpenFile,
+    OpenFileOfTheUsersCopy,
+    WorkingFolderInThePlugin,
+    MapsAFileOnly,
+    ParentOfAHolder,
+    RootParentOfAHolder,
+    ReusedNumber,
+    PidOne,
+    TheHelpersParent,
+};
+
+struct KillCase {
+    const char *what;
+    Target target;
+    bool delivered;
+};
+
+std::ostream &operator<<(std::ostream &os, const KillCase &c)
+{
+    return os << c.what;
+}
+
+const QString kShell = QStringLiteral("/bin/sh");
+const QString kAsNobody = QStringLiteral("/usr/bin/setpriv");
+const QStringList kNobody{"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh"};
+
+// Maps the file, closes its descriptor, then waits: it holds only the mapping.
+const char kMapOnly[] = R"(
+import ctypes, os, sys, time
+libc = ctypes.CDLL(None)
+libc.mmap.restype = ctypes.c_void_p
+libc.mmap.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_long]
+fd = os.open(sys.argv[1], os.O_RDONLY)
+assert libc.mmap(None, 4096, 1, 2, fd, 0) not in (None, ctypes.c_void_p(-1).value)
+os.close(fd)
+print("holding", flush=True)
+time.sleep(600)
+)";
+
+// The parent waits for a child that holds the file and reports the child's number.
+const char kParent[] = "sleep 600 3<\"$0\" & echo \"holding $!\"; wait";
+
+class KillGuard : public ::testing::TestWithParam<KillCase>
+{
+  protected:
+    std::unique_ptr<Child> start()
+    {
+        const QString file = roots.systemFile();
+        switch (GetParam().target) {
+        case Target::HoldsNothing:
+        case Target::PidOne:
+        case Target::TheHelpersParent:
+            return std::make_unique<Child>(kShell,
+                                           QStringList{"-c", "echo holding; exec sleep 600"});
+        case Target::OpenFile:
+        case Target::ReusedNumber:
+            return holding(file);
+        case Target::OpenFileOfTheUsersCopy:
+            return holding(roots.userFile());
+        case Target::WorkingFolderInThePlugin:
+            return std::make_unique<Child>(
+                kShell, QStringList{"-c", "cd \"$0\" && echo holding && exec sleep 600",
+                                    roots.systemBundle()});
+        case Target::MapsAFileOnly:
+            return std::make_unique<Child>("/usr/bin/python3", QStringList{"-c", kMapOnly, file});
+        case Target::ParentOfAHolder:
+            return std::make_unique<Child>(kAsNobody, kNobody + QStringList{"-c", kParent, file});
+        case Target::RootParentOfAHolder:
+            return std::make_unique<Child>(kShell, QStringList{"-c", kParent, file});
+        }
+        return nullptr;
+    }
+    static std::unique_ptr<Child> holding(const QString &file)
+    {
+        return std::make_unique<Child>(
+            kShell, QStringList{"-c", "exec 3<\"$0\"; echo holding; exec sleep 600", file});
+    }
+
+    PluginRoots roots;
+};
+
+TEST_P(KillGuard, SignalsOnlyHoldersOfThePlugin)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the helper reads other processes' /proc entries as root";
+    const std::unique_ptr<Child> child = start();
+    ASSERT_TRUE(child->isReady());
+    int pid = child->pid();
+    quint64 startTime = startTimeOf(pid);
+    QFile heldByThisTest(roots.systemFile());
+    if (GetParam().target == Target::ReusedNumber)
+        startTime += 1; // as recorded from an earlier process with the same number
+    if (GetParam().target == Target::PidOne) {
+        pid = 1;
+        startTime = startTimeOf(1);
+    }
+    if (GetParam().target == Target::TheHelpersParent) {
+        ASSERT_TRUE(heldByThisTest.open(QIODevice::ReadOnly));
+        pid = int(::getpid());
+        startTime = startTimeOf(pid);
+    }
+    ASSERT_NE(startTimeOf(pid), 0u);
+
+    auto session = directHelper()->open();
+    ASSERT_NE(session, nullptr);
+    ASSERT_TRUE(session->execute("/bin/sleep", {"0"}));
+    EXPECT_EQ(
+        session->execute("/bin/kill", {"-9", QString::number(pid), QString::number(startTime)}),
+        GetParam().delivered);
+    session.reset();
+    if (GetParam().delivered)
+        EXPECT_TRUE(child->endedByKill());
+    else
+        EXPECT_TRUE(child->isRunning());
+}
+
+const KillCase kKillCases[] = {
+    {"a holder of an open file", Target::OpenFile, true},
+    {"a holder of the user's copy", Target::OpenFileOfTheUsersCopy, true},
+    {"a holder by its working folder", Target::WorkingFolderInThePlugin, true},
+    {"a holder that only maps a file", Target::MapsAFileOnly, true},
+    {"the parent of a holder", Target::ParentOfAHolder, true},
+
+    {"a process that holds nothing", Target::HoldsNothing, false},
+    {"a root parent of a holder", Target::RootParentOfAHolder, false},
+    {"a number reused by another process", Target::ReusedNumber, false},
+    {"pid 1", Target::PidOne, false},
+    {"the helper's parent, though it holds the plug-in", Target::TheHelpersParent, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, KillGuard, ::testing::ValuesIn(kKillCases));
+
+// rm: only the system-wide bundle, reached without links through folders only
+// root can change.
+enum class Layout {
+    AsInstalled,
+    TheUsersCopy,
+    ElsewhereInTheRoot,
+    BundleIsALink,
+    FolderAboveIsALink,
+    FolderAboveIsGroupWritable,
+};
+
+struct RemoveCase {
+    const char *what;
+    Layout layout;
+    bool removed;
+};
+
+std::ostream &operator<<(std::ostream &os, const RemoveCase &c)
+{
+    return os << c.what;
+}
+
+class RemoveGuard : public ::testing::TestWithParam<RemoveCase>
+{
+};
+
+TEST_P(RemoveGuard, RemovesOnlyTheSystemBundle)
+{
+    PluginRoots roots;
+    const QString plugIns = QFileInfo(roots.systemBundle()).path();
+    const QString library = QFileInfo(plugIns).path();
+    const QString real = roots.path("real");
+    QString request = roots.systemBundle();
+    QString kept = roots.systemFile();
+    switch (GetParam().layout) {
+    case Layout::AsInstalled:
+        break;
+    case Layout::TheUsersCopy:
+        request = QFileInfo(roots.userFile()).path();
+        kept = roots.userFile();
+        break;
+    case Layout::ElsewhereInTheRoot:
+        request = library;
+        break;
+    case Layout::BundleIsALink:
+        ASSERT_TRUE(QDir().rename(roots.systemBundle(), real));
+        ASSERT_TRUE(QFile::link(real, roots.systemBundle()));
+        kept = real + "/Contents/Info.plist";
+        break;
+    case Layout::FolderAboveIsALink:
+        ASSERT_TRUE(QDir().rename(library, real));
+        ASSERT_TRUE(QFile::link(real, library));
+        kept = real + "/Internet Plug-Ins/Glimmer Player.plugin/Contents/Info.plist";
+        break;
+    case Layout::FolderAboveIsGroupWritable:
+        ASSERT_TRUE(
+            QFile::setPermissions(plugIns, QFile::permissions(plugIns) | QFile::WriteGroup));
+        break;
+    }
+    ASSERT_TRUE(QFile::exists(kept));
+    auto session = directHelper()->open();
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->execute("/bin/rm", {"-rf", request}), GetParam().removed);
+    session.reset(); // waits for the tool
+    EXPECT_EQ(QFile::exists(kept), !GetParam().removed);
+}
+
+const RemoveCase kRemoveCases[] = {
+    {"the system-wide bundle", Layout::AsInstalled, true},
+    {"the user's copy", Layout::TheUsersCopy, false},
+    {"another folder of the system root", Layout::ElsewhereInTheRoot, false},
+    {"a link in the bundle's place", Layout::BundleIsALink, false},
+    {"a link among the folders above", Layout::FolderAboveIsALink, false},
+    {"a group-writable folder above", Layout::FolderAboveIsGroupWritable, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, RemoveGuard, ::testing::ValuesIn(kRemoveCases));
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "RootTestSupport.h"
 
+#include "GMUExtensions.h"
 #include "TestFiles.h"
 
 #include <csignal>
@@ -54,11 +55,77 @@ std::unique_ptr<platform::PrivilegedSession> RecordingRunner::open()
     return std::make_unique<RecordingSession>(std::move(session), requests);
 }
 
-StubbornChild::StubbornChild()
+PluginRoots::PluginRoots()
+{
+    // Readable by every user: some holders run as an unprivileged one.
+    QFile::setPermissions(mDir.path(), QFile::permissions(mDir.path()) | QFile::ReadOther |
+                                           QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    testfiles::write(systemFile(), "plist");
+    testfiles::write(userFile(), "plist");
+    qputenv("QUIESCE_TEST_SYSTEM_ROOT", systemRoot().toLocal8Bit());
+    qputenv("QUIESCE_TEST_HOME", home().toLocal8Bit());
+}
+
+PluginRoots::~PluginRoots()
+{
+    qunsetenv("QUIESCE_TEST_SYSTEM_ROOT");
+    qunsetenv("QUIESCE_TEST_HOME");
+}
+
+QString PluginRoots::systemBundle() const
+{
+    return systemRoot() + QStringLiteral("/Library/Internet Plug-Ins/Glimmer Player.plugin");
+}
+
+QString PluginRoots::userFile() const
+{
+    return home() +
+           QStringLiteral("/Library/Internet Plug-Ins/Glimmer Player.plugin/Contents/Info.plist");
+}
+
+Child::Child(const QString &program, const QStringList &arguments)
+{
+    mProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    mProcess.start(program, arguments);
+    QByteArray output;
+    while (mProcess.waitForReadyRead(60000)) {
+        output += mProcess.readAll();
+        const qsizetype at = output.indexOf("holding");
+        if (at >= 0 && output.indexOf('\n', at) >= 0) {
+            mReady = true;
+            mReported = output.mid(at + 7).trimmed().toInt();
+            break;
+        }
+    }
+}
+
+Child::~Child()
+{
+    if (mReported > 0)
+        ::kill(mReported, SIGKILL);
+    mProcess.kill();
+    mProcess.waitForFinished(-1);
+}
+
+bool Child::endedByKill()
+{
+    // Bounded: a child that was wrongly spared would otherwise sleep on for minutes.
+    mProcess.waitForFinished(30000);
+    return mProcess.exitStatus() == QProcess::CrashExit && mProcess.exitCode() == SIGKILL;
+}
+
+quint64 startTimeOf(int pid)
+{
+    const auto identity = GMUExtensions::identify(pid);
+    return identity ? identity->startTime : 0;
+}
+
+StubbornChild::StubbornChild(const QString &file)
 {
     // An ignored signal stays ignored across exec, so sleep inherits it.
     mProcess.start(QStringLiteral("/bin/sh"),
-                   {QStringLiteral("-c"), QStringLiteral("trap '' TERM; exec sleep 30")});
+                   {QStringLiteral("-c"), QStringLiteral("trap '' TERM; exec sleep 30 3<\"$0\""),
+                    file.isEmpty() ? QStringLiteral("/dev/null") : file});
     mProcess.waitForStarted();
     while (mProcess.state() == QProcess::Running && statusField(pid(), "Name") != "sleep")
         ::usleep(10000);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -50,11 +51,54 @@ class FakeLog : public platform::SystemLog
     QStringList lines;
 };
 
-// A child that ignores TERM, as a stubborn holder of the plug-in would.
+// A test system root and a test home, each with a plug-in bundle holding one file,
+// given to the test build of the helper through its environment while this lives.
+class PluginRoots
+{
+  public:
+    PluginRoots();
+    ~PluginRoots();
+    QString systemRoot() const { return mDir.filePath(QStringLiteral("root")); }
+    QString home() const { return mDir.filePath(QStringLiteral("home")); }
+    QString systemBundle() const;
+    QString systemFile() const { return systemBundle() + QStringLiteral("/Contents/Info.plist"); }
+    QString userFile() const;
+    QString path(const QString &name) const { return mDir.filePath(name); }
+
+  private:
+    QTemporaryDir mDir;
+};
+
+// A child started with `program` and `arguments` that prints "holding" (and
+// optionally a number after it) once it is set up, then waits.
+class Child
+{
+  public:
+    Child(const QString &program, const QStringList &arguments);
+    ~Child();
+    int pid() const { return int(mProcess.processId()); }
+    bool isReady() const { return mReady; }
+    // The number printed after "holding", 0 when none.
+    int reported() const { return mReported; }
+    bool isRunning() const { return mProcess.state() != QProcess::NotRunning; }
+    // Waits for the child's end; true when signal 9 ended it.
+    bool endedByKill();
+
+  private:
+    QProcess mProcess;
+    bool mReady = false;
+    int mReported = 0;
+};
+
+// The start time of a running process, 0 when it cannot be read.
+quint64 startTimeOf(int pid);
+
+// A child that ignores TERM, as a stubborn holder of the plug-in would; it keeps
+// `file` open when one is given.
 class StubbornChild
 {
   public:
-    StubbornChild();
+    explicit StubbornChild(const QString &file = QString());
     ~StubbornChild();
     int pid() const { return int(mProcess.processId()); }
     bool ignoresTerm() const;

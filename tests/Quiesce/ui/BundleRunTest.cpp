@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace quiesce_test;
 
 namespace
@@ -93,6 +96,66 @@ TEST_F(BundleRunTest, EndsWithZeroWithoutAnyPluginFolder)
     ASSERT_TRUE(mQuiesce.waitForFinished(kPatienceMs));
     EXPECT_EQ(mQuiesce.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(mQuiesce.exitCode(), 0);
+}
+
+// The setpriv arguments that run a program as the unprivileged user nobody.
+const QStringList kAsNobody{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                            QStringLiteral("--clear-groups")};
+
+// True when a process of user nobody can open descriptor `fd` of process `pid`.
+bool nobodyOpens(qint64 pid, int fd)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("/usr/bin/setpriv"),
+                kAsNobody + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                        QStringLiteral("exec 9<\"$0\""),
+                                        QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(fd)});
+    return probe.waitForFinished(kPatienceMs) && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
+}
+
+qsizetype threadCount(qint64 pid)
+{
+    return QDir(QStringLiteral("/proc/%1/task").arg(pid))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
+}
+
+// The pipe to the root helper is one of Quiesce's descriptors; other programs of
+// the same user must not be able to borrow it through /proc. Root passes that
+// check anyway, so both sides run as nobody.
+TEST_F(BundleRunTest, ItsDescriptorsAreClosedToOtherProgramsOfItsUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running as another user needs root";
+    ASSERT_EQ(::chmod(QFile::encodeName(mHome.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(mHome.path()).constData(), 65534, 65534), 0);
+    const QString plugin = makePlugin(mHome.path());
+    QProcess holder; // a program of the same user, also holding the plug-in
+    holder.start(QStringLiteral("/usr/bin/setpriv"),
+                 kAsNobody +
+                     QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                 QStringLiteral("exec 3<\"$0\"; echo holding; exec sleep 600"),
+                                 plugin});
+    ASSERT_TRUE(holder.waitForReadyRead(kPatienceMs));
+
+    QProcessEnvironment environment = mQuiesce.processEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    mQuiesce.setProcessEnvironment(environment);
+    // Its input is a file nobody may read, so only the process check can stand in the way.
+    mQuiesce.setStandardInputFile(plugin);
+    mQuiesce.start(QStringLiteral("/usr/bin/setpriv"), kAsNobody + QStringList{executable()});
+    ASSERT_TRUE(mQuiesce.waitForStarted(kPatienceMs));
+    // Its watcher thread starts once the window is up, long after start-up.
+    while (mQuiesce.state() == QProcess::Running && threadCount(mQuiesce.processId()) < 2)
+        mQuiesce.waitForFinished(10);
+    ASSERT_EQ(mQuiesce.state(), QProcess::Running);
+
+    EXPECT_TRUE(nobodyOpens(holder.processId(), 3)); // the probe works
+    EXPECT_FALSE(nobodyOpens(mQuiesce.processId(), 0));
+    holder.kill();
+    holder.waitForFinished(kPatienceMs);
 }
 
 TEST(QuiesceBundle, CarriesItsHelperAndResources)

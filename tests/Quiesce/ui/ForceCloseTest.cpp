@@ -1,5 +1,6 @@
-// Force Close All through the real root helper, started directly instead of through
-// the authentication dialog, and through a stand-in for pkexec that refuses.
+// Force Close All through the test build of the root helper (its plug-in locations
+// are the test's root and home), started directly instead of through the
+// authentication dialog, and through a stand-in for pkexec that refuses.
 #include "ControllerTestSupport.h"
 
 #include "GMIMRootActions.h"
@@ -7,6 +8,13 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QSignalSpy>
+#include <QWidget>
+
+#include <csignal>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quiesce_test;
 
@@ -20,11 +28,22 @@ class ForceCloseTest : public ControllerTest
     {
         ControllerTest::SetUp();
         rootActions = &GMIMRootActions::sharedInstance;
+        qputenv("QUIESCE_TEST_SYSTEM_ROOT", rootFolder().toLocal8Bit());
+        qputenv("QUIESCE_TEST_HOME", homeFolder().toLocal8Bit());
     }
     void TearDown() override
     {
         // Ends the shared helper and forgets the test's services.
         GMIMRootActions::setSharedServices(nullptr, nullptr);
+        qunsetenv("QUIESCE_TEST_SYSTEM_ROOT");
+        qunsetenv("QUIESCE_TEST_HOME");
+    }
+    // Presses Force Close All and waits until it has looked again.
+    void forceCloseAll()
+    {
+        QSignalSpy finished(&controller(), &CGMCApp::forceCloseAllFinished);
+        controller().iaForceCloseAllButtonPressed();
+        ASSERT_TRUE(finished.wait(kPatienceMs));
     }
     void useHelper(const QString &program, const QStringList &arguments)
     {
@@ -47,7 +66,7 @@ TEST_F(ForceCloseTest, KillsEveryHolderAndEndsWithZero)
     ASSERT_TRUE(started());
     ASSERT_EQ(rows(), 4);
 
-    controller().iaForceCloseAllButtonPressed();
+    forceCloseAll();
     EXPECT_EQ(exits, QList<int>{0});
     EXPECT_TRUE(plain.endedBySignal());
     EXPECT_TRUE(stubborn.endedBySignal());
@@ -57,21 +76,55 @@ TEST_F(ForceCloseTest, KillsEveryHolderAndEndsWithZero)
     EXPECT_TRUE(log->lines.isEmpty()) << log->lines.join(u'|').toStdString();
 }
 
+// A browser and its plug-in host run as an ordinary user (the helper never
+// follows a holder up to root's processes); the host is the browser's child.
 TEST_F(ForceCloseTest, ThePluginHostIsKilledThroughItsBrowser)
 {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running as another user needs root";
     useHelper(QStringLiteral(QUIESCE_ROOT_HELPER), {});
-    Holder host({pluginInRoot});
-    Holder browser(QStringList{});
-    ASSERT_TRUE(host.isHolding() && browser.isHolding());
-    processNames.insert(host.pid(), QStringLiteral("WebKitPluginHost"));
-    addRecord(browser.pid(), {{QStringLiteral("NSApplicationBundleIdentifier"),
-                               QStringLiteral("com.apple.Safari")}});
+    ASSERT_EQ(::chmod(QFile::encodeName(tempPath(QString())).constData(), 0755), 0);
+    QProcess browser;
+    browser.start(QStringLiteral("/usr/bin/setpriv"),
+                  {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh", "-c",
+                   "sleep 600 3<\"$0\" & echo \"$!\"; wait", pluginInRoot});
+    ASSERT_TRUE(browser.waitForReadyRead(kPatienceMs));
+    const int host = browser.readLine().trimmed().toInt();
+    ASSERT_GT(host, 0);
+    processNames.insert(host, QStringLiteral("WebKitPluginHost"));
+    addRecord(int(browser.processId()), {{QStringLiteral("NSApplicationBundleIdentifier"),
+                                          QStringLiteral("com.apple.Safari")}});
     ASSERT_TRUE(started());
+    ASSERT_EQ(rows(), 1);
 
-    controller().iaForceCloseAllButtonPressed();
-    EXPECT_EQ(exits, QList<int>{0});
-    EXPECT_TRUE(browser.endedBySignal());
-    EXPECT_TRUE(host.isRunning());
+    forceCloseAll();
+    ASSERT_TRUE(browser.state() == QProcess::NotRunning || browser.waitForFinished(kPatienceMs));
+    EXPECT_EQ(browser.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(::kill(host, 0), 0); // the host itself was left alone
+    ::kill(host, SIGKILL);
+}
+
+// The helper refuses to signal its own parent, so a holder that is this very test
+// survives Force Close All: the window stays and lists it, and nothing reports
+// success.
+TEST_F(ForceCloseTest, AHolderThatSurvivesKeepsTheWindowUp)
+{
+    useHelper(QStringLiteral(QUIESCE_ROOT_HELPER), {});
+    Holder plain({pluginInRoot});
+    ASSERT_TRUE(plain.isHolding());
+    QFile survivor(pluginInHome);
+    ASSERT_TRUE(survivor.open(QIODevice::ReadOnly));
+    processNames.insert(int(::getpid()), QStringLiteral("survivor"));
+    ASSERT_TRUE(started());
+    ASSERT_EQ(rows(), 2);
+
+    forceCloseAll();
+    EXPECT_TRUE(plain.endedBySignal());
+    EXPECT_TRUE(exits.isEmpty());
+    ASSERT_EQ(rows(), 1);
+    EXPECT_EQ(nameAt(0), QStringLiteral("survivor"));
+    EXPECT_TRUE(controller().getUiAppWindow()->isVisible());
+    EXPECT_TRUE(controller().shouldContinuouslyBringWindowToFront());
 }
 
 TEST_F(ForceCloseTest, AStubbornHolderOutlivesTerm)

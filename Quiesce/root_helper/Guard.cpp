@@ -1,0 +1,334 @@
+#include "Guard.h"
+
+#include "Protocol.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+// This C library's header leaves out the C++ linkage block.
+extern "C" {
+#include <sys/pidfd.h>
+}
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace roothelper
+{
+
+namespace
+{
+
+class Descriptor
+{
+  public:
+    explicit Descriptor(int fd) : mFd(fd) {}
+    ~Descriptor()
+    {
+        if (mFd >= 0)
+            ::close(mFd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return mFd; }
+    int release() { return std::exchange(mFd, -1); }
+    explicit operator bool() const { return mFd >= 0; }
+
+  private:
+    int mFd;
+};
+
+// A process's /proc folder, held open: every read through it fails once that
+// process has ended, even if its number has been given to another one since.
+Descriptor openProcess(pid_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid);
+    return Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+std::string readAt(int folder, const char *name)
+{
+    const Descriptor file(::openat(folder, name, O_RDONLY | O_CLOEXEC));
+    std::string text;
+    if (!file)
+        return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return text;
+        text.append(buffer, std::size_t(n));
+    }
+}
+
+std::string linkAt(int folder, const char *name)
+{
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(folder, name, target, sizeof target);
+    return n > 0 ? std::string(target, std::size_t(n)) : std::string();
+}
+
+std::string canonical(const std::string &path)
+{
+    char *resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+struct ProcessStat {
+    pid_t parent = 0;
+    unsigned long long startTime = 0;
+};
+
+// "pid (name) state ppid ... starttime": the name may hold anything, so the fields
+// are counted from the last ')'. The parent is field 4, the start time field 22.
+std::optional<ProcessStat> parseStat(const std::string &text)
+{
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::vector<std::string_view> fields;
+    const std::string_view rest = std::string_view(text).substr(close + 1);
+    for (std::size_t start = rest.find_first_not_of(' '); start != std::string_view::npos;) {
+        const std::size_t end = rest.find_first_of(" \n", start);
+        fields.push_back(rest.substr(start, end - start));
+        start = end == std::string_view::npos ? end : rest.find_first_not_of(" \n", end);
+    }
+    if (fields.size() < 20)
+        return std::nullopt;
+    const auto parent = parseDecimal(fields[1]);
+    const auto startTime = parseDecimal(fields[19]);
+    if (!parent || *parent > INT_MAX || !startTime)
+        return std::nullopt;
+    return ProcessStat{pid_t(*parent), *startTime};
+}
+
+// The real user from the text of /proc/<pid>/status ("Uid:\t1000\t1000\t...").
+std::optional<uid_t> parseRealUser(const std::string &status)
+{
+    const std::size_t line = status.find("\nUid:");
+    if (line == std::string::npos)
+        return std::nullopt;
+    const std::size_t start = status.find_first_not_of(" \t", line + 5);
+    const std::size_t end = status.find_first_of(" \t\n", start);
+    if (start == std::string::npos || end == std::string::npos)
+        return std::nullopt;
+    const auto uid = parseDecimal(std::string_view(status).substr(start, end - start));
+    if (!uid || *uid >= UINT_MAX)
+        return std::nullopt;
+    return uid_t(*uid);
+}
+
+bool isAtOrBelow(const std::string &path, const std::string &location)
+{
+    return !location.empty() && path.compare(0, location.size(), location) == 0 &&
+           (path.size() == location.size() || path[location.size()] == '/');
+}
+
+// The two places where the plug-in can live, as the kernel names them.
+struct Locations {
+    std::string system = pluginLocationBelow(systemRoot());
+    std::string user = pluginLocationBelow(userHome());
+
+    bool cover(const std::string &path) const
+    {
+        return isAtOrBelow(path, system) || isAtOrBelow(path, user);
+    }
+};
+
+// A mapping's line ends with its file's path, the only field that begins with '/'.
+bool mapsCover(const std::string &maps, const Locations &at)
+{
+    std::size_t start = 0;
+    while (start < maps.size()) {
+        std::size_t end = maps.find('\n', start);
+        if (end == std::string::npos)
+            end = maps.size();
+        const std::string_view line(maps.data() + start, end - start);
+        const std::size_t path = line.find('/');
+        if (path != std::string_view::npos && at.cover(std::string(line.substr(path))))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool descriptorsCover(int process, const Locations &at)
+{
+    Descriptor folder(::openat(process, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder)
+        return false;
+    DIR *entries = ::fdopendir(folder.get());
+    if (!entries)
+        return false;
+    folder.release();
+    bool covered = false;
+    while (const dirent *entry = ::readdir(entries)) {
+        if (entry->d_name[0] != '.' && at.cover(linkAt(::dirfd(entries), entry->d_name))) {
+            covered = true;
+            break;
+        }
+    }
+    ::closedir(entries);
+    return covered;
+}
+
+// Holding as the open-files tool counts it, read from the process's own /proc folder.
+bool holdsPlugin(int process, const Locations &at)
+{
+    return at.cover(linkAt(process, "exe")) || at.cover(linkAt(process, "cwd")) ||
+           mapsCover(readAt(process, "maps"), at) || descriptorsCover(process, at);
+}
+
+struct ProcessEntry {
+    pid_t parent;
+    uid_t user;
+};
+
+std::map<pid_t, ProcessEntry> processTable()
+{
+    std::map<pid_t, ProcessEntry> table;
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return table;
+    while (const dirent *entry = ::readdir(proc)) {
+        const auto pid = parseDecimal(entry->d_name);
+        if (!pid || *pid == 0 || *pid > INT_MAX)
+            continue;
+        const Descriptor process = openProcess(pid_t(*pid));
+        const auto stat = parseStat(readAt(process.get(), "stat"));
+        const auto user = parseRealUser(readAt(process.get(), "status"));
+        if (stat && user)
+            table.emplace(pid_t(*pid), ProcessEntry{stat->parent, *user});
+    }
+    ::closedir(proc);
+    return table;
+}
+
+bool descendsFrom(pid_t pid, pid_t ancestor, const std::map<pid_t, ProcessEntry> &table)
+{
+    // The depth bound only guards against a table read while processes came and went.
+    for (std::size_t depth = 0; depth < table.size() && pid > 1; ++depth) {
+        const auto entry = table.find(pid);
+        if (entry == table.end())
+            return false;
+        pid = entry->second.parent;
+        if (pid == ancestor)
+            return true;
+    }
+    return false;
+}
+
+// A browser whose plug-in host holds the plug-in is closed through the browser.
+// Only ancestors of the holder's own user count, and never root's: a holder must
+// not open the way to its session, its login or the system's services.
+bool isAncestorOfHolder(pid_t pid, uid_t user, const Locations &at)
+{
+    if (user == 0)
+        return false;
+    const std::map<pid_t, ProcessEntry> table = processTable();
+    for (const auto &[descendant, entry] : table) {
+        if (entry.user != user || !descendsFrom(descendant, pid, table))
+            continue;
+        const Descriptor process = openProcess(descendant);
+        if (process && holdsPlugin(process.get(), at))
+            return true;
+    }
+    return false;
+}
+
+bool isClosedRootFolder(const struct stat &info)
+{
+    return S_ISDIR(info.st_mode) && info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+} // namespace
+
+std::string homeOfInvokingUser()
+{
+    std::optional<uid_t> user;
+    const char *pkexecUser = ::getuid() == 0 ? std::getenv("PKEXEC_UID") : nullptr;
+    if (pkexecUser) {
+        const auto uid = parseDecimal(pkexecUser);
+        if (uid && *uid < UINT_MAX)
+            user = uid_t(*uid);
+    } else {
+        const Descriptor parent = openProcess(::getppid());
+        user = parseRealUser(readAt(parent.get(), "status"));
+    }
+    const passwd *entry = user ? ::getpwuid(*user) : nullptr;
+    return entry && entry->pw_dir ? std::string(entry->pw_dir) : std::string();
+}
+
+std::string pluginLocationBelow(const std::string &folder)
+{
+    if (folder.empty())
+        return {};
+    const std::string base = canonical(folder);
+    if (base.empty())
+        return {};
+    const std::string location = (base == "/" ? base : base + '/') + kPluginRelativeLocation;
+    return canonical(location) == location ? location : std::string();
+}
+
+bool killHolder(pid_t pid, unsigned long long startTime)
+{
+    if (pid <= 1 || pid == ::getpid() || pid == ::getppid())
+        return false;
+    const Descriptor process = openProcess(pid);
+    if (!process)
+        return false;
+    const auto stat = parseStat(readAt(process.get(), "stat"));
+    if (!stat || stat->startTime != startTime)
+        return false;
+    const Locations at;
+    const auto user = parseRealUser(readAt(process.get(), "status"));
+    if (!holdsPlugin(process.get(), at) && !(user && isAncestorOfHolder(pid, *user, at)))
+        return false;
+    // Through the held folder: a process that has ended meanwhile gets nothing,
+    // whoever has its number now.
+    return ::pidfd_send_signal(process.get(), SIGKILL, nullptr, 0) == 0;
+}
+
+bool isSystemPluginBundle(const std::string &path)
+{
+    const std::string root = systemRoot();
+    if (root.empty() || root[0] != '/')
+        return false;
+    std::string walked = root.back() == '/' ? root.substr(0, root.size() - 1) : root;
+    if (path != walked + '/' + kPluginRelativeLocation)
+        return false;
+    struct stat info = {};
+    if (::lstat(walked.empty() ? "/" : walked.c_str(), &info) != 0 || !isClosedRootFolder(info))
+        return false;
+    const std::string_view relative(kPluginRelativeLocation);
+    for (std::size_t start = 0; start <= relative.size();) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos)
+            end = relative.size();
+        walked += '/';
+        walked += relative.substr(start, end - start);
+        const bool isBundle = end == relative.size();
+        if (::lstat(walked.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            (!isBundle && !isClosedRootFolder(info)))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+} // namespace roothelper
