@@ -35,7 +35,7 @@ grep -A1 CFBundleIconFile "$app/Contents/Info.plist" | grep -q '<string>Lesson.i
 cp "$run" "$work/damaged.run"
 size=$(stat -c %s "$run")
 printf '\377\000\377' | dd of="$work/damaged.run" bs=1 seek=$((size - 4096)) conv=notrunc status=none
-mkdir -p "$work/damaged-tmp"
+mkdir -p -m 0700 "$work/damaged-tmp"
 status=0
 TMPDIR="$work/damaged-tmp" QT_QPA_PLATFORM=offscreen sh "$work/damaged.run" >"$work/damaged.log" 2>&1 ||
   status=$?
@@ -45,7 +45,7 @@ grep -q "Error in SHA256 checksums" "$work/damaged.log" || fail "no checksum mes
 [ -z "$(find "$work/damaged-tmp" -type f)" ] || fail "a damaged single file unpacked something"
 
 # A Wayland session's setting names a plug-in the bundle lacks: the programs use xcb.
-mkdir -p "$work/wayland-tmp"
+mkdir -p -m 0700 "$work/wayland-tmp"
 status=0
 TMPDIR="$work/wayland-tmp" QT_QPA_PLATFORM=wayland \
   xvfb-run -a -s "-screen 0 1024x768x24" timeout 120 "$app/Contents/MacOS/Unspool" \
@@ -77,7 +77,7 @@ cleanup() {
   rm -rf --one-file-system "${root:?}$inside"
 }
 trap cleanup EXIT
-mkdir -p "$root$inside/learner" "$root$inside/home"
+mkdir -p -m 0700 "$root$inside/learner" "$root$inside/home"
 cp "$run" "$root$inside/lesson.run"
 mount -t proc proc "$root/proc" || { echo "single-file-test: cannot mount /proc in the root" >&2; exit 77; }
 mounted+=("$root/proc")
