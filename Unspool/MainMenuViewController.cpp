@@ -10,8 +10,8 @@
 #include "OpenService.h"
 #include "TemporaryDirectory.h"
 
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -30,6 +30,8 @@ const char kLauncher[] = "/Wayfarer.app";
 // The archive's file writer hands files of a mebibyte or more to a thread of its
 // own; below that average the threads stay on one processor.
 const qint64 kSharedProcessorEntryBytes = qint64{1} << 20;
+// The bar is painted at most this often during an extraction (about 30 times a second).
+const int kPaintInterval = 33; // ms
 
 const char kAlertTitle[] = "Error";
 const char kAlertButton[] = "Ok";
@@ -47,6 +49,10 @@ MainMenuViewController::MainMenuViewController(Services services, QObject *paren
     m_form->setupUi(m_window.get());
     progressBar = m_form->progressBar;
     label = m_form->label;
+    m_paintTimer.setSingleShot(true);
+    m_paintTimer.setInterval(kPaintInterval);
+    connect(&m_paintTimer, &QTimer::timeout, this,
+            [this] { progressBar->setUpdatesEnabled(true); }); // paints the latest value
 
     // The learner knows the lesson by the name of the bundle they opened.
     const QString lessonName = m_services.mainBundle.displayName();
@@ -87,12 +93,20 @@ void MainMenuViewController::ExtractionProgress(int done, int total)
 }
 
 // The bar shows whole percents: most entries of a large lesson do not change what
-// it shows, and those cost no call into the bar and no repaint.
+// it shows, and those cost no call into the bar. Every new value is applied at
+// once, but the bar paints itself on the spot for each one, which costs more than
+// extracting a small entry; so it is painted at most once a frame, with the latest
+// value, while the hand-overs go on.
 void MainMenuViewController::updateProgressBar(double percentage)
 {
     const int shown = qRound(percentage);
-    if (shown != progressBar->value())
-        progressBar->setValue(shown);
+    if (shown == progressBar->value())
+        return;
+    if (!m_paintTimer.isActive()) {
+        progressBar->setUpdatesEnabled(false);
+        m_paintTimer.start();
+    }
+    progressBar->setValue(shown);
 }
 
 void MainMenuViewController::ExtractionComplete()

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -102,6 +103,8 @@ class MainMenuViewController : public QObject, public LessonArchiveDelegate
     std::unique_ptr<QWidget> m_window;
     std::unique_ptr<Ui::MainMenuWindow> m_form;
     std::atomic<bool> m_threadRunning{false};
+    // Holds the bar's painting back to once a frame (see updateProgressBar).
+    QTimer m_paintTimer;
     bool m_handedOver = false; // main thread only
 
     // Outlets, filled from the form.

@@ -3,13 +3,17 @@
 #include "ControllerTestSupport.h"
 
 #include "TestFiles.h"
+#include "Waiting.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
+#include <QWindow>
 
 #include <ostream>
 
@@ -390,4 +394,44 @@ TEST_F(UnspoolForm, UpdateProgressBarShowsTheNearestWholePercent)
     EXPECT_EQ(controller->getProgressBar()->value(), 67);
     controller->updateProgressBar(29.0 / 100.0 * 100.0); // just below 29 in binary
     EXPECT_EQ(controller->getProgressBar()->value(), 29);
+}
+
+// Counts the paintings of a progress bar and the value each showed.
+struct PaintCounter : QObject {
+    int count = 0;
+    int lastValue = -1;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++count;
+            lastValue = static_cast<QProgressBar *>(watched)->value();
+        }
+        return false;
+    }
+};
+
+// Every value is applied at once, but a run of values paints the bar a few times
+// at most, the last painting showing the last value. Painting the bar for each whole
+// percent cost more than the extraction of a small entry.
+TEST_F(UnspoolForm, ARunOfValuesPaintsTheBarOnlyNowAndThen)
+{
+    auto controller = makeController();
+    QProgressBar *bar = controller->getProgressBar();
+    controller->window()->show();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QWindow *handle = controller->window()->windowHandle();
+            return handle && handle->isExposed();
+        },
+        5000));
+    PaintCounter paints;
+    bar->installEventFilter(&paints);
+    for (int percent = 1; percent <= 100; ++percent) {
+        controller->updateProgressBar(percent);
+        EXPECT_EQ(bar->value(), percent);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_LT(paints.count, 50);
+    EXPECT_TRUE(waitUntil([&] { return paints.lastValue == 100; }, 5000))
+        << "the last value was never painted";
 }
