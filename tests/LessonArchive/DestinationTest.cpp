@@ -68,7 +68,7 @@ TEST(SwappedLinks, NeverLeadFolderCreationOutside)
         swapper.join();
     }
     EXPECT_FALSE(outsideHolds()) << "after " << run << " runs: "
-                                 << testfiles::snapshot(outside).join('\n').toStdString();
+                                 << testfiles::tree(outside).join('\n').toStdString();
 }
 
 // ---- The room a run needs.

@@ -42,7 +42,7 @@ class Failures : public ::testing::Test
 
     QStringList outsideDestination() const
     {
-        QStringList lines = testfiles::snapshot(box());
+        QStringList lines = testfiles::tree(box());
         lines.removeIf([](const QString &line) { return line.startsWith("dest"); });
         return lines;
     }
@@ -82,12 +82,12 @@ TEST_P(DamagedEntries, StopWithTheirOwnTextAndKeepTheOldFile)
 {
     ASSERT_TRUE(makeArchive(GetParam().kind, archive()));
     ASSERT_TRUE(testfiles::write(dest() + "/a.txt", "the good copy of an earlier run\n"));
-    const QStringList before = testfiles::snapshot(dest());
+    const QStringList before = testfiles::tree(dest());
     EXPECT_FALSE(extract(dest()));
     EXPECT_EQ(delegate.errors, QStringList{GetParam().message});
     EXPECT_TRUE(delegate.progress.isEmpty());
     EXPECT_EQ(delegate.completions, 0);
-    EXPECT_EQ(testfiles::snapshot(dest()), before);
+    EXPECT_EQ(testfiles::tree(dest()), before);
 }
 
 const DamageCase kDamageCases[] = {
@@ -234,12 +234,12 @@ TEST_P(InTheWay, IsAWriteFailureAndStaysUntouched)
 
     c.plant(dest(), box());
     const QStringList before = outsideDestination();
-    const QStringList plantedBefore = testfiles::snapshot(dest());
+    const QStringList plantedBefore = testfiles::tree(dest());
     EXPECT_FALSE(extract(dest()));
     EXPECT_EQ(delegate.errors, QStringList{kWriteFailed});
     EXPECT_EQ(delegate.completions, 0);
     EXPECT_EQ(outsideDestination(), before);
-    EXPECT_EQ(testfiles::snapshot(dest()), plantedBefore);
+    EXPECT_EQ(testfiles::tree(dest()), plantedBefore);
 }
 
 void linkTo(const QString &target, const QString &link)

@@ -190,10 +190,10 @@ TEST_F(Writing, ClosingTwiceAnswersYesThenNo)
 TEST_F(Writing, AddingWithNoArchiveOpenCreatesNothing)
 {
     ASSERT_TRUE(testfiles::write(path("file.txt"), "x"));
-    const QStringList before = testfiles::snapshot(tmp.path());
+    const QStringList before = testfiles::tree(tmp.path());
     LessonArchive zip;
     EXPECT_FALSE(zip.addFileToZip(path("file.txt"), "file.txt"));
-    EXPECT_EQ(testfiles::snapshot(tmp.path()), before);
+    EXPECT_EQ(testfiles::tree(tmp.path()), before);
 }
 
 TEST_F(Writing, CreatingReplacesAnExistingFile)

@@ -206,7 +206,7 @@ TEST_P(UnspoolFailure, ShowsItsSheetAndOkQuits)
 {
     const FailureRow &row = GetParam();
     ASSERT_TRUE(row.arrange(*this));
-    const QStringList before = testfiles::snapshot(root.path());
+    const QStringList before = testfiles::tree(root.path());
     auto controller = makeController();
 
     runToEnd(*controller);
@@ -222,7 +222,7 @@ TEST_P(UnspoolFailure, ShowsItsSheetAndOkQuits)
     }
     if (row.lessonFolder == LessonFolder::notMade) {
         EXPECT_FALSE(QFileInfo::exists(expectedLessonFolder()));
-        EXPECT_EQ(testfiles::snapshot(root.path()), before) << "nothing may be created";
+        EXPECT_EQ(testfiles::tree(root.path()), before) << "nothing may be created";
     }
 
     EXPECT_EQ(quits, 0) << "the program waits for the user";

@@ -140,13 +140,13 @@ TEST_F(ControllerTest, UnmakeableTrustFolderAlertsFirstThenLaunchesAnyway)
     makeLesson("Lesson");
     addStartPage();
     ASSERT_TRUE(testfiles::write(home + "/Library", "a file where a folder belongs"));
-    const QStringList before = testfiles::snapshot(home);
+    const QStringList before = testfiles::tree(home);
 
     click(controller->getLaunchLessonButton());
 
     EXPECT_EQ(log, QStringList({kTrustFailure, "open " + startPage()}));
     EXPECT_FALSE(controller->window()->isVisible());
-    EXPECT_EQ(testfiles::snapshot(home), before);
+    EXPECT_EQ(testfiles::tree(home), before);
 }
 
 TEST_F(ControllerTest, InstallerPackageIsOpenedFromTheBundleResources)

@@ -138,12 +138,12 @@ TEST_P(TrustFileCases, LeaveTheFileAsExpected)
 {
     const TrustCase &c = GetParam();
     arrange(c);
-    const QStringList before = testfiles::snapshot(home);
+    const QStringList before = testfiles::tree(home);
 
     EXPECT_EQ(TrustFile::addEntry(folder, entry), c.result);
 
     if (c.after.isNull()) {
-        EXPECT_EQ(testfiles::snapshot(home), before);
+        EXPECT_EQ(testfiles::tree(home), before);
         return;
     }
     EXPECT_TRUE(QFileInfo(folder).isDir());
@@ -194,7 +194,7 @@ TEST_F(TrustFileTest, FreshAccountGetsTheWholeChainAndExactContent)
 
     ASSERT_TRUE(TrustFile::addEntry(folder, "/l/pagewright_files"));
 
-    const QStringList tree = testfiles::snapshot(home);
+    const QStringList tree = testfiles::tree(home);
     ASSERT_EQ(tree.size(), 7) << tree.join('\n').toStdString();
     for (const char *dir : {"Library", "Library/Preferences", "Library/Preferences/Tamarind",
                             "Library/Preferences/Tamarind/Glimmer Player",
@@ -209,9 +209,9 @@ TEST_F(TrustFileTest, SecondLaunchLeavesTheFileByteForByteUnchanged)
 {
     const QString folder = TrustFile::trustFolderPath(tmp.path());
     ASSERT_TRUE(TrustFile::addEntry(folder, "/l/pagewright_files"));
-    const QStringList first = testfiles::snapshot(tmp.path());
+    const QStringList first = testfiles::tree(tmp.path());
     ASSERT_TRUE(TrustFile::addEntry(folder, "/l/pagewright_files"));
-    EXPECT_EQ(testfiles::snapshot(tmp.path()), first);
+    EXPECT_EQ(testfiles::tree(tmp.path()), first);
 }
 
 // Appending, not rewriting: the same inode keeps the others' bytes in place, so a

@@ -38,8 +38,8 @@ TEST_P(PathShapes, MakeTheSameFoldersAsTheCleanPath)
     QTemporaryDir clean, odd;
     ASSERT_TRUE(createDirectoryAtPath(clean.path() + "/a/b/c", true));
     ASSERT_TRUE(createDirectoryAtPath(odd.path() + QString::fromUtf8(GetParam().suffix), true));
-    EXPECT_EQ(testfiles::snapshot(odd.path()), testfiles::snapshot(clean.path()));
-    EXPECT_FALSE(testfiles::snapshot(odd.path()).isEmpty());
+    EXPECT_EQ(testfiles::tree(odd.path()), testfiles::tree(clean.path()));
+    EXPECT_FALSE(testfiles::tree(odd.path()).isEmpty());
 }
 
 const PathShape kShapes[] = {
@@ -54,9 +54,9 @@ INSTANTIATE_TEST_SUITE_P(Shapes, PathShapes, ::testing::ValuesIn(kShapes));
 TEST_F(CreateDirectories, ExistingChainCreatesNothing)
 {
     ASSERT_TRUE(QDir().mkpath(root() + "/x/y"));
-    const QStringList before = testfiles::snapshot(root());
+    const QStringList before = testfiles::tree(root());
     EXPECT_TRUE(createDirectoryAtPath(root() + "/x/y", true));
-    EXPECT_EQ(testfiles::snapshot(root()), before);
+    EXPECT_EQ(testfiles::tree(root()), before);
 }
 
 TEST_F(CreateDirectories, EmptyPathAndRootSucceedWithoutCreating)

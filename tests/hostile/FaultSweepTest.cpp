@@ -5,7 +5,7 @@
 #include "ProbeRun.h"
 #include "QtPrinters.h"
 #include "TestFiles.h"
-#include "WorldState.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -130,7 +130,7 @@ TEST_P(FaultSweep, ReportsNoAndNeverCompletes)
         ASSERT_TRUE(testfiles::write(folder.path() + "/faulty", "a file, not a folder\n"));
     }
     // The destination and its parent are the extraction's to make.
-    const QStringList before = worldState(folder.path(), {"faulty"});
+    const QStringList before = testfiles::snapshot(folder.path(), {"faulty"});
 
     const ProbeResult run = runProbe(spec(fault, destination));
 
@@ -141,7 +141,7 @@ TEST_P(FaultSweep, ReportsNoAndNeverCompletes)
     EXPECT_FALSE(run.result);
     EXPECT_FALSE(run.complete);
     EXPECT_FALSE(run.messages.isEmpty());
-    EXPECT_EQ(changes(before, worldState(folder.path(), {"faulty"})), QStringList());
+    EXPECT_EQ(testfiles::changes(before, testfiles::snapshot(folder.path(), {"faulty"})), QStringList());
 }
 
 std::string faultName(const ::testing::TestParamInfo<Fault> &info)
@@ -172,13 +172,13 @@ TEST_F(FaultLessonTest, AFailedFileLeavesTheEarlierCopyAndNothingElse)
         // Positive control: the lesson extracts whole that way.
         ASSERT_TRUE(
             runProbe({archive, destination, shim("FAULT_WRITE_AFTER", "100000000"), -1, {}}).result);
-        const QStringList before = testfiles::snapshot(destination);
+        const QStringList before = testfiles::tree(destination);
         for (const char *budget : {"0", "100000", "1572864"}) {
             const ProbeResult run =
                 runProbe({archive, destination, shim("FAULT_WRITE_AFTER", budget), -1, {}});
             ASSERT_TRUE(run.ranCleanly()) << run.child.output.toStdString();
             EXPECT_FALSE(run.result) << budget;
-            EXPECT_EQ(testfiles::snapshot(destination), before) << budget;
+            EXPECT_EQ(testfiles::tree(destination), before) << budget;
         }
     }
 }

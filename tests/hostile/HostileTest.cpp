@@ -4,7 +4,7 @@
 #include "ProbeRun.h"
 #include "QtPrinters.h"
 #include "TestFiles.h"
-#include "WorldState.h"
+#include "TestFiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -39,7 +39,7 @@ class Hostile : public ::testing::TestWithParam<Case>
 
     QStringList outsideState() const
     {
-        return worldState(hostile::world(), {runFolder + QStringLiteral("/lesson")});
+        return testfiles::snapshot(hostile::world(), {runFolder + QStringLiteral("/lesson")});
     }
 
     QString runFolder;
@@ -51,14 +51,14 @@ TEST_P(Hostile, GivesItsOutcomeAndStaysInsideTheDestination)
     const Case &c = GetParam();
     const QStringList outsideBefore = outsideState();
     const bool existedBefore = QFileInfo::exists(destination);
-    const QStringList destinationBefore = worldState(destination);
+    const QStringList destinationBefore = testfiles::snapshot(destination);
 
     const ProbeResult probe = runProbe({c.archive, destination, {}, -1, c.password});
 
     ASSERT_TRUE(probe.ranCleanly())
         << "signal " << probe.child.signal << ", timed out " << probe.child.timedOut << "\n"
         << probe.child.output.toStdString();
-    EXPECT_EQ(changes(outsideBefore, outsideState()), QStringList());
+    EXPECT_EQ(testfiles::changes(outsideBefore, outsideState()), QStringList());
 
     if (c.outcome == "unopenable") {
         EXPECT_FALSE(probe.opened);
@@ -81,7 +81,7 @@ TEST_P(Hostile, GivesItsOutcomeAndStaysInsideTheDestination)
     if (c.early) {
         // Refused before anything was written: not even the destination was made.
         EXPECT_EQ(QFileInfo::exists(destination), existedBefore);
-        EXPECT_EQ(worldState(destination), destinationBefore);
+        EXPECT_EQ(testfiles::snapshot(destination), destinationBefore);
         EXPECT_EQ(probe.done, 0);
     }
 }
@@ -100,12 +100,12 @@ TEST(HostileWorldCheck, SeesAWriteThroughAPlantedLink)
     const QString runFolder = QStringLiteral("runs/world-check");
     const QString destination = hostile::world() + u'/' + runFolder + QStringLiteral("/lesson");
     ASSERT_TRUE(hostile::plant(destination, {{"sub", "symlink", "outside/dir"}}));
-    const QStringList before = worldState(hostile::world(), {runFolder + "/lesson"});
-    EXPECT_EQ(changes(before, worldState(hostile::world(), {runFolder + "/lesson"})),
+    const QStringList before = testfiles::snapshot(hostile::world(), {runFolder + "/lesson"});
+    EXPECT_EQ(testfiles::changes(before, testfiles::snapshot(hostile::world(), {runFolder + "/lesson"})),
               QStringList());
 
     ASSERT_TRUE(testfiles::write(destination + "/sub/escaped.txt", "out\n"));
-    const QStringList seen = changes(before, worldState(hostile::world(), {runFolder + "/lesson"}));
+    const QStringList seen = testfiles::changes(before, testfiles::snapshot(hostile::world(), {runFolder + "/lesson"}));
     ASSERT_EQ(seen.size(), 1) << seen.join('\n').toStdString();
     EXPECT_TRUE(seen.first().startsWith("+outside/dir/escaped.txt file "));
     QFile::remove(hostile::world() + "/outside/dir/escaped.txt");

@@ -9,7 +9,7 @@
 #include "ProcessRunner.h"
 #include "QtPrinters.h"
 #include "Waiting.h"
-#include "WorldState.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,14 +73,14 @@ TEST_P(HostileUnspool, StartsTheLauncherOnlyForASoundLesson)
         ASSERT_TRUE(hostile::plant(run.lesson, c.plants));
     }
     const QString runFolder = "runs/unspool-" + c.name;
-    const QStringList before = worldState(hostile::world(), {runFolder});
+    const QStringList before = testfiles::snapshot(hostile::world(), {runFolder});
 
     const bool sound = c.outcome == "extracted";
     const childrun::Outcome outcome =
         runUnspool(run, -1, sound ? kExtractionDeadlineMs : kAlertWaitMs);
 
     EXPECT_EQ(outcome.signal, 0) << "Unspool crashed";
-    EXPECT_EQ(changes(before, worldState(hostile::world(), {runFolder})), QStringList());
+    EXPECT_EQ(testfiles::changes(before, testfiles::snapshot(hostile::world(), {runFolder})), QStringList());
     if (sound) {
         EXPECT_TRUE(outcome.exited) << "a sound lesson ends Unspool by itself";
         EXPECT_TRUE(fileAppears(run.marker, 20000));

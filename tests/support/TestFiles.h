@@ -26,8 +26,19 @@ mode_t modeOf(const QString &path);
 QStringList describeTree(const QString &root,
                          const std::function<QString(const QString &path)> &describe);
 
-// Every path below `root` (relative, sorted) with its type and content digest:
-// equal snapshots mean nothing was created, removed or changed there.
-QStringList snapshot(const QString &root);
+// Every path below `root` (relative, sorted) with its type, mode and content
+// digest: what a tree holds, comparable between two trees.
+QStringList tree(const QString &root);
+
+// Everything below `root` as sorted lines that change when anything there is
+// created, removed, written, relinked or touched: path, type, mode and inode, plus
+// the content digest, size and modification time of files and the text of links.
+// Paths at or below any of `excluded` (relative to root) are left out. It never
+// opens anything but regular files, so a planted FIFO cannot block it.
+QStringList snapshot(const QString &root, const QStringList &excluded = {});
+
+// Lines in only one of the two lists, marked "-" (before) or "+" (after): empty
+// when nothing changed.
+QStringList changes(const QStringList &before, const QStringList &after);
 
 } // namespace testfiles

@@ -226,7 +226,7 @@ TEST_P(InterruptedPacker, LeavesNoStagingFolderAndNoLesson)
         << "status " << end.status << (end.signalled ? " (signal)" : "");
     // The output folder was the packer's own, so it went too.
     EXPECT_FALSE(QFileInfo::exists(output()))
-        << testfiles::snapshot(output()).join('\n').toStdString();
+        << testfiles::tree(output()).join('\n').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptedPacker, ::testing::Values(SIGINT, SIGTERM),

@@ -184,12 +184,12 @@ TEST_F(Packer, ReplacesAnExistingLessonOnlyWhenAsked)
 {
     ASSERT_EQ(runPacker(arguments()).exitCode, 0);
     ASSERT_TRUE(testfiles::write(content + "/index.html", "<h1>Second edition</h1>"));
-    const QStringList before = testfiles::snapshot(output);
+    const QStringList before = testfiles::tree(output);
 
     const PackerRun refused = runPacker(arguments());
     EXPECT_NE(refused.exitCode, 0);
     EXPECT_TRUE(refused.err.contains("use --replace")) << refused.err.constData();
-    EXPECT_EQ(testfiles::snapshot(output), before);
+    EXPECT_EQ(testfiles::tree(output), before);
 
     const PackerRun replaced = runPacker(arguments() << "--replace");
     ASSERT_EQ(replaced.exitCode, 0) << replaced.err.constData();
@@ -240,7 +240,7 @@ TEST_F(Packer, AFailedWriteLeavesNothingBehind)
     ASSERT_TRUE(testfiles::write(content + "/video.bin", noise));
     ASSERT_EQ(runPacker(arguments("Control")).exitCode, 0); // fits without the limit
 
-    const QStringList before = testfiles::snapshot(output);
+    const QStringList before = testfiles::tree(output);
     const auto limitFileSize = [] {
         ::signal(SIGXFSZ, SIG_IGN); // fail the write with EFBIG instead of ending the packer
         const rlimit limit{1024 * 1024, 1024 * 1024};
@@ -250,7 +250,7 @@ TEST_F(Packer, AFailedWriteLeavesNothingBehind)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.startsWith("lesson-pack: ")) << run.err.constData();
     EXPECT_EQ(run.err.count('\n'), 1) << run.err.constData();
-    EXPECT_EQ(testfiles::snapshot(output).join('\n').toStdString(),
+    EXPECT_EQ(testfiles::tree(output).join('\n').toStdString(),
               before.join('\n').toStdString());
 
     // Output folders the failed run had to make are gone again.

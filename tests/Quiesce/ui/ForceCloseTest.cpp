@@ -153,7 +153,7 @@ TEST_F(ForceCloseTest, ARefusedAuthorizationChangesNothingAndAsksAgain)
     Holder holder({pluginInRoot});
     ASSERT_TRUE(holder.isHolding());
     ASSERT_TRUE(started());
-    const QStringList before = testfiles::snapshot(rootFolder());
+    const QStringList before = testfiles::tree(rootFolder());
 
     controller().iaForceCloseAllButtonPressed();
     EXPECT_TRUE(exits.isEmpty());
@@ -167,7 +167,7 @@ TEST_F(ForceCloseTest, ARefusedAuthorizationChangesNothingAndAsksAgain)
     EXPECT_EQ(testfiles::read(asked), QByteArray("asked\nasked\n"));
     EXPECT_TRUE(exits.isEmpty());
     EXPECT_TRUE(holder.isRunning());
-    EXPECT_EQ(testfiles::snapshot(rootFolder()), before);
+    EXPECT_EQ(testfiles::tree(rootFolder()), before);
     EXPECT_TRUE(controller().shouldContinuouslyBringWindowToFront());
 }
 
