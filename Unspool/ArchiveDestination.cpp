@@ -28,16 +28,25 @@ QByteArray withoutTrailingSlashes(QByteArray path)
     return path;
 }
 
-bool sameStart(const QList<QByteArray> &cached, const QList<QByteArray> &components,
-               qsizetype count)
+// Folders held open at most; the rest of the process keeps room for its own.
+constexpr qsizetype kMostHeld = 256;
+
+QByteArray relativeKey(const QList<QByteArray> &components, qsizetype count)
 {
-    if (cached.size() != count)
-        return false;
+    QByteArray key;
     for (qsizetype i = 0; i < count; ++i) {
-        if (cached.at(i) != components.at(i))
-            return false;
+        if (i)
+            key += '/';
+        key += components.at(i);
     }
-    return true;
+    return key;
+}
+
+void closeHeld(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
 }
 
 } // namespace
@@ -49,9 +58,10 @@ ArchiveDestination::ArchiveDestination(const QByteArray &path)
 
 ArchiveDestination::~ArchiveDestination()
 {
-    forgetCachedFolder();
-    if (_destinationFd >= 0)
-        ::close(_destinationFd);
+    for (Held &folder : _held)
+        closeHeld(folder.fd);
+    closeHeld(_passing.fd);
+    closeHeld(_destination.fd);
 }
 
 QByteArray ArchiveDestination::fullPath(const QList<QByteArray> &components, qsizetype count) const
@@ -64,75 +74,77 @@ QByteArray ArchiveDestination::fullPath(const QList<QByteArray> &components, qsi
 
 int ArchiveDestination::folder(const QList<QByteArray> &components, qsizetype count)
 {
+    closeHeld(_passing.fd);
     if (!openDestination())
         return -1;
-    if (count == 0)
-        return _destinationFd;
-    if (_cachedFd >= 0 && sameStart(_cachedComponents, components, count))
-        return _cachedFd;
-    forgetCachedFolder();
-    const int fd = walk(components, count);
-    if (fd < 0)
+    Held *folder = count == 0 ? &_destination : walk(components, count);
+    if (!folder)
         return -1;
-    sweepOnFirstVisit(fd);
-    _cachedFd = fd;
-    _cachedComponents = components.first(count);
-    return fd;
+    sweepOnFirstVisit(*folder);
+    return folder->fd;
 }
 
 bool ArchiveDestination::openDestination()
 {
-    if (_destinationFd >= 0)
+    if (_destination.fd >= 0)
         return true;
     // The destination itself is the caller's choice and may be reached through links.
-    _destinationFd = ::open(_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (_destinationFd < 0 && errno == ENOENT) {
+    _destination.fd = ::open(_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (_destination.fd < 0 && errno == ENOENT) {
         CreateDirectoriesWithIntermediates::createDirectoryAtPath(_path, true);
-        _destinationFd = ::open(_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        _destination.fd = ::open(_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    if (_destinationFd < 0)
-        return false;
-    sweepOnFirstVisit(_destinationFd);
-    return true;
+    return _destination.fd >= 0;
 }
 
-// A folder reached by several paths (or met again after the cache moved on) is
-// swept once per extraction.
-void ArchiveDestination::sweepOnFirstVisit(int folderFd)
+// A folder reached by several paths is swept once per extraction.
+void ArchiveDestination::sweepOnFirstVisit(Held &folder)
 {
+    if (folder.swept)
+        return;
+    folder.swept = true;
     struct stat st {
     };
-    if (::fstat(folderFd, &st) != 0)
+    if (::fstat(folder.fd, &st) != 0)
         return;
-    const auto folderId = std::make_pair(st.st_dev, st.st_ino);
-    if (!_swept.insert(folderId).second)
-        return;
-    ArchiveFileWriter::removeLeftovers(folderFd);
+    if (_swept.insert(std::make_pair(st.st_dev, st.st_ino)).second)
+        ArchiveFileWriter::removeLeftovers(folder.fd);
 }
 
-// Opens each component below the destination without following links, making a
-// missing one inside the folder just opened: every step is relative to a folder
-// held open, so a link swapped in for a folder on the way makes the walk fail
-// instead of leading it (or a new folder) outside.
-int ArchiveDestination::walk(const QList<QByteArray> &components, qsizetype count)
+// Opens each component below the nearest folder already open without following
+// links, making a missing one inside the folder just opened: every step is
+// relative to a folder held open, so a link swapped in for a folder on the way
+// makes the walk fail instead of leading it (or a new folder) outside.
+ArchiveDestination::Held *ArchiveDestination::walk(const QList<QByteArray> &components,
+                                                   qsizetype count)
 {
-    int fd = _destinationFd;
-    for (qsizetype i = 0; i < count; ++i) {
+    qsizetype known = count;
+    Held *parent = nullptr;
+    for (; known > 0; --known) {
+        const auto found = _held.find(relativeKey(components, known));
+        if (found != _held.end()) {
+            parent = &found.value();
+            break;
+        }
+    }
+    if (known == count)
+        return parent;
+    int fd = parent ? parent->fd : _destination.fd;
+    bool holding = true; // whether `fd` belongs to _held (or is the destination)
+    for (qsizetype i = known; i < count; ++i) {
         const int next =
             CreateDirectoriesWithIntermediates::openOrCreateDirectoryAt(fd, components.at(i));
-        if (fd != _destinationFd)
+        if (!holding)
             ::close(fd);
         if (next < 0)
-            return -1;
+            return nullptr;
         fd = next;
+        holding = _held.size() < kMostHeld;
+        if (holding)
+            parent = &_held.insert(relativeKey(components, i + 1), Held{fd, false}).value();
     }
-    return fd;
-}
-
-void ArchiveDestination::forgetCachedFolder()
-{
-    if (_cachedFd >= 0)
-        ::close(_cachedFd);
-    _cachedFd = -1;
-    _cachedComponents.clear();
+    if (holding)
+        return parent;
+    _passing = Held{fd, false};
+    return &_passing;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 
 #include <set>
@@ -32,15 +33,22 @@ class ArchiveDestination
     int folder(const QList<QByteArray> &components, qsizetype count);
 
   private:
+    struct Held {
+        int fd = -1;
+        bool swept = false;
+    };
+
     bool openDestination();
-    int walk(const QList<QByteArray> &components, qsizetype count);
-    void forgetCachedFolder();
-    void sweepOnFirstVisit(int folderFd);
+    Held *walk(const QList<QByteArray> &components, qsizetype count);
+    void sweepOnFirstVisit(Held &folder);
 
     QByteArray _path;
-    int _destinationFd = -1;
-    // The folder of the previous entry: entries of one folder usually follow each other.
-    QList<QByteArray> _cachedComponents;
-    int _cachedFd = -1;
+    Held _destination;
+    // Folders below the destination stay open once reached, keyed by their path
+    // relative to it, so an entry in a folder met before costs no lookup and a new
+    // folder only the steps below its nearest open parent. Past kMostHeld, further
+    // folders are opened for one call only (_passing).
+    QHash<QByteArray, Held> _held;
+    Held _passing;
     std::set<std::pair<dev_t, ino_t>> _swept; // folders cleared of leftovers this run
 };

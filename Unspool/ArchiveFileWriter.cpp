@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <exception>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,27 @@ bool mayReplace(int folderFd, const char *name)
     if (::fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
         return S_ISREG(st.st_mode);
     return errno == ENOENT;
+}
+
+// The processors the program was given when it started, read before anything in
+// it could hold a thread on one processor.
+struct StartMask {
+    StartMask() { known = ::sched_getaffinity(0, sizeof mask, &mask) == 0; }
+    cpu_set_t mask;
+    bool known = false;
+};
+const StartMask startMask;
+
+// The writing thread is started by the extracting thread, which may be held on the
+// processor of the main thread while it hands progress over; the writer takes the
+// program's own processors instead, so that a big file is written beside the
+// work of those two and not between them.
+void leaveHeldProcessor()
+{
+    cpu_set_t current;
+    if (startMask.known && ::sched_getaffinity(0, sizeof current, &current) == 0 &&
+        !CPU_EQUAL(&current, &startMask.mask))
+        ::sched_setaffinity(0, sizeof startMask.mask, &startMask.mask);
 }
 
 // What open(2) says when the file system (or the kernel) has no unnamed files.
@@ -191,6 +213,7 @@ void ArchiveFileWriter::waitForBackground()
 
 void ArchiveFileWriter::backgroundLoop()
 {
+    leaveHeldProcessor();
     std::unique_lock<std::mutex> lock(_mutex);
     for (;;) {
         _changed.wait(lock, [this] { return _pending || _stopping; });
