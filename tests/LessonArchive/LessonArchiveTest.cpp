@@ -1,23 +1,19 @@
-// The archive class: the rules inside it no run from outside can single out (entry
-// names, where an entry's content must end, the room a run needs) and its public face
-// against Info-ZIP and Python's zipfile: what it writes, DOS times, what its delegate
-// is told, folders made only inside the destination while links are swapped in.
+// The archive class: rules no run from outside can single out, and its public face
+// against Info-ZIP and Python's zipfile.
+#include "LessonArchive.h"
 #include "ArchiveEntryName.h"
 #include "ArchiveEntryStream.h"
 #include "ArchiveInputFile.h"
 #include "ArchiveSpaceNeed.h"
 #include "ChildRun.h"
-#include "LessonArchive.h"
 #include "QtPrinters.h"
 #include "ScopedTimeZone.h"
 #include "TestFiles.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
-#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,13 +28,11 @@
 namespace
 {
 
-template <class Row> std::string rowName(const ::testing::TestParamInfo<Row> &info)
+template <class Row> std::string rowName(const ::testing::TestParamInfo<Row> &i)
 {
-    return info.param.name;
+    return i.param.name;
 }
-template <class Row> class Table : public ::testing::TestWithParam<Row>
-{
-};
+template <class Row> using Table = ::testing::TestWithParam<Row>;
 
 struct NameRow {
     const char *name;
@@ -57,7 +51,6 @@ TEST_P(EntryNames, SplitAsExpected)
 }
 
 const NameRow kNames[] = {
-    {"backslashes", "a\\b\\c.txt", {"a", "b", "c.txt"}, false, false},
     {"folder_entry", "a\\b/", {"a", "b"}, true, false},
     {"absolute_doubled_and_dots", "/./a//./b", {"a", "b"}, false, false},
     {"empty_is_the_destination", "", {}, true, false},
@@ -68,17 +61,15 @@ const NameRow kNames[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, EntryNames, ::testing::ValuesIn(kNames), rowName<NameRow>);
 
-// ---- An entry's content from its stored bytes, whatever room each read offers: a
-// deflate stream can hold output back after its last input byte, and it must still
-// come out. The entry ends exactly only where the declared size, the end of the
-// deflate stream and the last stored byte meet.
+// ---- An entry's content, whatever room each read offers (an inflater can hold output
+// back after the last stored byte); it ends exactly only where the declared size, the
+// end of the deflate stream and the last stored byte meet.
 
 struct StreamRow {
     const char *name;
     bool deflated, encrypted;
-    std::size_t room;       // offered per read
-    int declaredLess;       // the entry holds more than it declares
-    int storedMore;         // stored bytes counted beyond the entry's own
+    std::size_t room;             // offered per read
+    int declaredLess, storedMore; // the entry holds more than declared; bytes after it
     bool endsExactly;
 };
 using EntryStream = Table<StreamRow>;
@@ -95,18 +86,17 @@ TEST_P(EntryStream, GivesTheDeclaredContentAndTellsWhetherItEndedExactly)
     QByteArray stored = row.deflated ? zlibbed.mid(6, zlibbed.size() - 10) : content;
     if (row.encrypted) {
         ArchiveCipher cipher("secret");
-        const QByteArray header = cipher.header(static_cast<std::uint32_t>(crc32(
-            0, reinterpret_cast<const Bytef *>(content.constData()), uInt(content.size()))));
+        const QByteArray header = cipher.header(static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef *>(content.constData()), uInt(content.size()))));
         cipher.encrypt(stored.data(), static_cast<std::size_t>(stored.size()));
         stored.prepend(header);
     }
-    QTemporaryDir folder;
-    ASSERT_TRUE(testfiles::write(folder.path() + "/a", QByteArray(1000, 'p') + stored + "more"));
+    QTemporaryDir dir;
+    ASSERT_TRUE(testfiles::write(dir.path() + "/a", QByteArray(1000, 'p') + stored + "more"));
     ArchiveInputFile input;
     zlib_filefunc64_def io = input.functions();
-    voidpf file = io.zopen64_file(io.opaque, QFile::encodeName(folder.path() + "/a"),
-                                  ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
-    ASSERT_NE(file, nullptr);
+    voidpf file = io.zopen64_file(io.opaque, QFile::encodeName(dir.path() + "/a"), 5);
+    ASSERT_NE(file, nullptr); // read-only, existing
     ArchiveEntryStream::Entry entry{1000, std::uint64_t(stored.size() + row.storedMore),
                                     std::uint64_t(content.size() - row.declaredLess),
                                     row.deflated ? 8ul : 0ul, row.encrypted ? "secret" : ""};
@@ -125,9 +115,7 @@ TEST_P(EntryStream, GivesTheDeclaredContentAndTellsWhetherItEndedExactly)
 
 const StreamRow kStreams[] = {
     {"deflated_1_byte_reads", true, false, 1, 0, 0, true},
-    {"deflated_7_byte_reads", true, false, 7, 0, 0, true},
     {"deflated_1MiB_reads", true, false, 1 << 20, 0, 0, true},
-    {"stored_7_byte_reads", false, false, 7, 0, 0, true},
     {"encrypted_deflated_1_byte_reads", true, true, 1, 0, 0, true},
     {"encrypted_stored_5_byte_reads", false, true, 5, 0, 0, true},
     {"deflated_holding_more_than_declared", true, false, 4096, 100, 0, false},
@@ -137,68 +125,55 @@ const StreamRow kStreams[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, EntryStream, ::testing::ValuesIn(kStreams), rowName<StreamRow>);
 
-// ---- The room a run needs for a.bin of 1000 bytes, then b.bin of 3000.
+// ---- The room a run needs for a.bin of 1000 bytes, then ./b.bin of 3000.
 
 struct SpaceRow {
     const char *name;
-    void (*plant)(const QString &dest, const QString &box); // what earlier runs left
+    bool a, b, hardLinkA, aLinksOut; // what earlier runs left
     std::uint64_t needed;
 };
 using SpaceNeeded = Table<SpaceRow>;
 
 TEST_P(SpaceNeeded, CountsOnlyWhatAReplacementFrees)
 {
+    const SpaceRow &row = GetParam();
     QTemporaryDir box;
-    ASSERT_TRUE(QDir().mkpath(box.path() + "/dest"));
-    GetParam().plant(box.path() + "/dest", box.path());
-    QList<ArchiveCentralEntry> entries(2);
-    entries[0].name = "a.bin";
-    entries[0].uncompressedSize = 1000;
-    entries[1].name = "./b.bin"; // the name as the extraction takes it apart
-    entries[1].uncompressedSize = 3000;
-    EXPECT_EQ(ArchiveSpaceNeed::bytesNeeded(entries, QFile::encodeName(box.path() + "/dest")),
-              GetParam().needed);
-}
-
-void earlierRun(const QString &dest, const QString &)
-{
-    testfiles::write(dest + "/a.bin", QByteArray(1000, 'a'));
-    testfiles::write(dest + "/b.bin", QByteArray(3000, 'b'));
+    const QString dest = box.path() + "/dest";
+    ASSERT_TRUE(QDir().mkpath(dest));
+    if (row.a)
+        testfiles::write(dest + "/a.bin", QByteArray(1000, 'a'));
+    if (row.b)
+        testfiles::write(dest + "/b.bin", QByteArray(3000, 'b'));
+    if (row.hardLinkA)
+        ::link(QFile::encodeName(dest + "/a.bin"), QFile::encodeName(box.path() + "/hard"));
+    testfiles::write(box.path() + "/big", QByteArray(5000, 'x'));
+    if (row.aLinksOut)
+        QFile::link(box.path() + "/big", dest + "/a.bin");
+    const QList<ArchiveCentralEntry> entries{{"a.bin", 0, 0, 0, 1000}, {"./b.bin", 0, 0, 0, 3000}};
+    EXPECT_EQ(ArchiveSpaceNeed::bytesNeeded(entries, QFile::encodeName(dest)), row.needed);
 }
 
 const SpaceRow kSpace[] = {
-    {"fresh_folder_every_entry_counts", [](const QString &, const QString &) {}, 4000},
+    {"fresh_folder_every_entry_counts", false, false, false, false, 4000},
     // Everything is replaced, yet b.bin's old and new copies stand side by side.
-    {"replaced_files_freed_only_after_their_entry", earlierRun, 3000},
-    {"file_with_another_link_frees_nothing",
-     [](const QString &dest, const QString &box) {
-         earlierRun(dest, box);
-         ::link(QFile::encodeName(dest + "/a.bin"), QFile::encodeName(box + "/hard"));
-     },
-     4000},
-    {"link_frees_nothing_of_its_target",
-     [](const QString &dest, const QString &box) {
-         testfiles::write(box + "/big", QByteArray(5000, 'x'));
-         testfiles::write(dest + "/b.bin", QByteArray(3000, 'b'));
-         QFile::link(box + "/big", dest + "/a.bin");
-     },
-     4000},
+    {"replaced_files_freed_only_after_their_entry", true, true, false, false, 3000},
+    {"file_with_another_link_frees_nothing", true, true, true, false, 4000},
+    {"link_frees_nothing_of_its_target", false, true, false, true, 4000},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, SpaceNeeded, ::testing::ValuesIn(kSpace), rowName<SpaceRow>);
 
-// ---- The public face.
-
 using Message = LessonArchiveDelegate::Message;
 using Progress = QList<QPair<int, int>>;
+const QList<Message> kMessages{Message::ErrorMessage, Message::ExtractionProgress,
+                               Message::ExtractionComplete, Message::OverWriteOperation};
 
-struct Recorder : LessonArchiveDelegate {
+struct Recorder : LessonArchiveDelegate { // writes down what it is told
     bool respondsTo(Message message) const override { return taken.contains(message); }
     void ErrorMessage(const QString &message) override { errors.append(message); }
     bool OverWriteOperation(const QString &path) override { return asked.append(path), answer; }
     void ExtractionProgress(int done, int total) override { progress.append({done, total}); }
     void ExtractionComplete() override { ++completions; }
-    QSet<Message> taken{Message::ErrorMessage, Message::OverWriteOperation,
-                        Message::ExtractionProgress, Message::ExtractionComplete};
+    QSet<Message> taken{kMessages.begin(), kMessages.end()};
     bool answer = true;
     QStringList errors, asked;
     Progress progress;
@@ -221,12 +196,10 @@ bool tool(const QString &folder, const QStringList &arguments, QByteArray *outpu
 QJsonArray zipfileSees(const QString &archive)
 {
     QByteArray out;
-    tool("/", {"python3", "-c",
-               "import json, sys, zipfile\nprint(json.dumps([[i.filename, i.flag_bits, "
-               "i.compress_type, '%04d-%02d-%02d %02d:%02d:%02d' % i.date_time]\n"
-               "  for i in zipfile.ZipFile(sys.argv[1]).infolist()]))",
-               archive},
-         &out);
+    const char *script = "import json, sys, zipfile\nprint(json.dumps([[i.filename, i.flag_bits, "
+                         "i.compress_type, '%04d-%02d-%02d %02d:%02d:%02d' % i.date_time] "
+                         "for i in zipfile.ZipFile(sys.argv[1]).infolist()]))";
+    tool("/", {"python3", "-c", script, archive}, &out);
     return QJsonDocument::fromJson(out).array();
 }
 
@@ -251,14 +224,12 @@ template <class Row> class ArchiveRows : public Archive, public ::testing::WithP
 };
 
 // ---- Writing: zipfile sees the names as given, encryption and the DOS time (local
-// wall-clock time less an odd second), Info-ZIP tests every entry, the reading side
-// gives the tree back with that time; sources it cannot read are refused.
+// time less an odd second); Info-ZIP tests every entry; reading gives tree and time back.
 
 struct WriteRow {
-    const char *name;
-    const char *password; // null: created without one
+    const char *name, *password; // null: created without one
     bool encrypted;
-    const char *mtime, *dos; // of readme.txt, in UTC and as zipfile reads it
+    const char *mtime, *dos; // of every file, in UTC and as zipfile reads it
 };
 using Writing = ArchiveRows<WriteRow>;
 
@@ -268,11 +239,9 @@ TEST_P(Writing, OtherToolsReadWhatWasWritten)
     const ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     QByteArray noise(200000, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    const QString cafe = QString::fromUtf8("caf\xc3\xa9/men\xc3\xba.html");
     const QList<QPair<QString, QByteArray>> files{
-        {"docs/readme.txt", "read me"},
-        {"empty.txt", ""},
-        {"img/noise.bin", noise},
-        {QString::fromUtf8("caf\xc3\xa9/men\xc3\xba.html"), "<p>menu</p>"}};
+        {"empty.txt", ""}, {"img/noise.bin", noise}, {"docs/readme.txt", "read me"}, {cafe, "m"}};
     const qint64 mtime = QDateTime::fromString(row.mtime, Qt::ISODate).toSecsSinceEpoch();
     const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     const QString password = QString::fromUtf8(row.password);
@@ -322,19 +291,16 @@ const WriteRow kWrites[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Writing, ::testing::ValuesIn(kWrites), rowName<WriteRow>);
 
-// ---- The delegate: the overwrite question, progress and completion. The archive
-// holds docs/ (already a folder there: no question), keep.txt (an old copy there)
-// and new.txt.
+// ---- The delegate. In the archive: docs/ (a folder there: no question), keep.txt, new.txt.
 
 struct OverwriteRow {
     const char *name;
     bool overWrite;
-    int takes; // 0 no message, 1 all but the question, 2 all
+    int takes; // the first this many of kMessages
     bool answer;
     const char *kept;
-    int questions;
+    int questions, completions;
     Progress progress;
-    int completions;
 };
 using Overwrite = ArchiveRows<OverwriteRow>;
 
@@ -345,10 +311,7 @@ TEST_P(Overwrite, ReplacesOrSkipsAsDecided)
                 testfiles::write(path("src/new.txt"), "n") && QDir().mkpath(path("src/docs")));
     ASSERT_TRUE(tool(path("src"), {"zip", "-q", "../a.zip", "docs", "keep.txt", "new.txt"}));
     ASSERT_TRUE(testfiles::write(path("dest/keep.txt"), "old") && QDir().mkpath(path("dest/docs")));
-    if (row.takes < 2)
-        delegate.taken.remove(Message::OverWriteOperation);
-    if (row.takes < 1)
-        delegate.taken.clear();
+    delegate.taken = QSet<Message>(kMessages.begin(), kMessages.begin() + row.takes);
     delegate.answer = row.answer;
     ASSERT_TRUE(extract("a.zip", "dest", row.overWrite));
     EXPECT_EQ(testfiles::read(path("dest/keep.txt")), row.kept);
@@ -360,18 +323,17 @@ TEST_P(Overwrite, ReplacesOrSkipsAsDecided)
 
 const Progress kAll{{1, 3}, {2, 3}, {3, 3}};
 const OverwriteRow kOverwrites[] = {
-    {"overwrite_yes_replaces_without_asking", true, 2, false, "new", 0, kAll, 1},
-    {"delegate_that_cannot_answer_means_replace", false, 1, false, "new", 0, kAll, 1},
-    {"delegate_answers_yes", false, 2, true, "new", 1, kAll, 1},
-    {"delegate_answers_no_skipped_and_not_counted", false, 2, false, "old", 1, {{1, 3}, {2, 3}}, 1},
-    {"delegate_taking_no_messages", false, 0, false, "new", 0, {}, 0},
+    {"overwrite_yes_replaces_without_asking", true, 4, false, "new", 0, 1, kAll},
+    {"delegate_that_cannot_answer_means_replace", false, 3, false, "new", 0, 1, kAll},
+    {"delegate_answers_yes", false, 4, true, "new", 1, 1, kAll},
+    {"delegate_answers_no_skipped_and_not_counted", false, 4, false, "old", 1, 1, {{1, 3}, {2, 3}}},
+    {"delegate_taking_no_messages", false, 0, false, "new", 0, 0, {}},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Overwrite, ::testing::ValuesIn(kOverwrites), rowName<OverwriteRow>);
 
-// Big enough that entry data and the directory at the far end are read in many
-// pieces, from both ends in turn; every entry counts once, in order, then completion.
-// Then a byte flipped in the large file, which the writer's own thread writes and
-// sums: the run stops with the CRC text and the earlier copy stays.
+// Read in many pieces from both ends; every entry counts once, in order, then completion.
+// A byte flipped in the large file (the writer's own thread writes and sums most of it)
+// then stops the run with the CRC text, and the earlier copy stays.
 TEST_F(Archive, InfoZipLessonOfManyWindowsComesOutWholeCountingEveryEntry)
 {
     QRandomGenerator random(7);
@@ -383,7 +345,6 @@ TEST_F(Archive, InfoZipLessonOfManyWindowsComesOutWholeCountingEveryEntry)
                                      i % 3 ? content : content.toHex())); // hex compresses
     }
     ASSERT_TRUE(tool(path("src"), {"zip", "-q", "-r", "../big.zip", "."}));
-    ASSERT_GT(QFileInfo(path("big.zip")).size(), 8 << 20);
     ASSERT_TRUE(extract("big.zip", "dest")) << delegate.errors.join('|').toStdString();
     EXPECT_EQ(testfiles::tree(path("dest")), testfiles::tree(path("src")));
     Progress expected;
@@ -402,8 +363,8 @@ TEST_F(Archive, InfoZipLessonOfManyWindowsComesOutWholeCountingEveryEntry)
     EXPECT_EQ(testfiles::tree(path("dest")), testfiles::tree(path("src")));
 }
 
-// The structural check and the extraction read the file that was opened, even when
-// another takes its name in between; a FIFO is not read (with no writer it would hang).
+// The file opened is the file checked and read, even when another takes its name; a FIFO
+// is not read (with no writer it would hang).
 TEST_F(Archive, ReadsTheFileItOpenedAndNeverAFifo)
 {
     ASSERT_TRUE(testfiles::write(path("src/a.txt"), "alpha"));
@@ -418,28 +379,25 @@ TEST_F(Archive, ReadsTheFileItOpenedAndNeverAFifo)
     EXPECT_FALSE(zip.UnzipOpenFile(path("pipe.zip")));
 }
 
-// While a lesson of many nested folders is extracted, another thread keeps exchanging
-// its top folder with a link to a folder outside. Every folder the extraction makes
-// must land inside the destination, whether the run fails or not.
+// Another thread keeps exchanging the top folder with a link to outside while the nested
+// folders are made: none may land outside, whether the run fails or not.
 TEST(SwappedLinks, NeverLeadFolderCreationOutside)
 {
     QTemporaryDir tmp;
     for (int i = 0; i < 200; ++i)
-        ASSERT_TRUE(testfiles::write(tmp.path() + QStringLiteral("/src/top/a%1/b/c/p").arg(i), "x"));
+        ASSERT_TRUE(
+            testfiles::write(QStringLiteral("%1/src/top/a%2/b/c/p").arg(tmp.path()).arg(i), "x"));
     ASSERT_TRUE(tool(tmp.path() + "/src", {"zip", "-q", "-r", "-0", "../nested.zip", "top"}));
     const QString outside = tmp.path() + "/outside";
     ASSERT_TRUE(QDir().mkpath(outside));
     LessonArchive zip;
     ASSERT_TRUE(zip.UnzipOpenFile(tmp.path() + "/nested.zip"));
     ASSERT_TRUE(zip.UnzipFileTo(tmp.path() + "/control", true)); // positive control
-    const auto untouched = [&] { return QDir(outside).isEmpty(QDir::AllEntries | QDir::Hidden |
-                                                              QDir::NoDotAndDotDot); };
-    int run = 0;
-    for (; run < 100 && untouched(); ++run) {
+    const auto untouched = [&] { return testfiles::tree(outside).isEmpty(); };
+    for (int run = 0; run < 100 && untouched(); ++run) {
         const QString destination = tmp.path() + QStringLiteral("/runs/%1").arg(run);
-        const QByteArray top = QFile::encodeName(destination + "/top");
-        const QByteArray swap = QFile::encodeName(destination + "/swap");
-        ASSERT_TRUE(QDir().mkpath(destination + "/top") && QFile::link(outside, destination + "/swap"));
+        const QByteArray top = QFile::encodeName(destination + "/top"), swap = top + "2";
+        ASSERT_TRUE(QDir().mkpath(destination + "/top") && QFile::link(outside, swap));
         std::atomic<bool> stop{false};
         std::thread swapper([&] {
             while (!stop)
@@ -449,8 +407,7 @@ TEST(SwappedLinks, NeverLeadFolderCreationOutside)
         stop = true;
         swapper.join();
     }
-    EXPECT_TRUE(untouched()) << "after " << run << " runs: "
-                             << testfiles::tree(outside).join('\n').toStdString();
+    EXPECT_TRUE(untouched()) << testfiles::tree(outside).join('\n').toStdString();
 }
 
 } // namespace
