@@ -1,56 +1,42 @@
+// Replace-all, on text and on file-system bytes alike.
 #include "NSStringReplaceAllCategory.h"
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-struct ReplaceCase {
-    const char *what;
-    const char *receiver;
-    const char *target;
-    const char *replacement;
-    const char *expected;
+struct ReplaceRow {
+    const char *name, *receiver, *target, *replacement, *expected;
 };
 
-std::ostream &operator<<(std::ostream &os, const ReplaceCase &c)
-{
-    return os << c.what << ": \"" << c.receiver << "\" [" << c.target << " -> " << c.replacement
-              << "]";
-}
+using ReplaceAllRows = ::testing::TestWithParam<ReplaceRow>;
 
-class ReplaceAllTable : public ::testing::TestWithParam<ReplaceCase> {};
-
-TEST_P(ReplaceAllTable, TextAndBytesAgree)
+TEST_P(ReplaceAllRows, TextAndBytesAgree)
 {
-    const ReplaceCase &c = GetParam();
-    EXPECT_EQ(ReplaceAll::stringByReplacingOccurrencesOfString(QString::fromUtf8(c.receiver),
-                                                               QString::fromUtf8(c.target),
-                                                               QString::fromUtf8(c.replacement)),
-              QString::fromUtf8(c.expected));
+    const ReplaceRow &r = GetParam();
+    EXPECT_EQ(ReplaceAll::stringByReplacingOccurrencesOfString(QString::fromUtf8(r.receiver),
+                                                               QString::fromUtf8(r.target),
+                                                               QString::fromUtf8(r.replacement)),
+              QString::fromUtf8(r.expected));
     EXPECT_EQ(ReplaceAll::stringByReplacingOccurrencesOfString(
-                  QByteArray(c.receiver), QByteArray(c.target), QByteArray(c.replacement)),
-              QByteArray(c.expected));
+                  QByteArray(r.receiver), QByteArray(r.target), QByteArray(r.replacement)),
+              QByteArray(r.expected));
 }
 
-const ReplaceCase kReplaceCases[] = {
-    {"target absent", "lesson/page.html", "\\", "/", "lesson/page.html"},
-    {"empty target", "abc", "", "x", "abc"},
-    {"three backslashes", "a\\b\\c\\d", "\\", "/", "a/b/c/d"},
-    {"runs collapse since every pass restarts", "xaaaay", "aa", "a", "xay"},
-    {"neighbours form a new target", "aab", "ab", "b", "b"},
-    {"replacement holding the target: one pass", "a.b.c", ".", "..", "a..b..c"},
-    {"replacement equal to the target", "a/b", "/", "/", "a/b"},
-    {"whole string", "\\", "\\", "/", "/"},
-    {"empty receiver", "", "a", "b", ""},
+const ReplaceRow kReplacements[] = {
+    {"target_absent", "lesson/page.html", "\\", "/", "lesson/page.html"},
+    {"empty_target", "abc", "", "x", "abc"},
+    {"every_backslash", "a\\b\\c\\d", "\\", "/", "a/b/c/d"},
+    {"runs_collapse_since_every_pass_restarts", "xaaaay", "aa", "a", "xay"},
+    {"neighbours_form_a_new_target", "aab", "ab", "b", "b"},
+    // A replacement holding its target would be found again without end.
+    {"replacement_holding_a_one_character_target", "a.b.c", ".", "..", "a..b..c"},
+    {"replacement_holding_a_longer_target", "ab-ab", "ab", "xaby", "xaby-xaby"},
+    {"replacement_equal_to_the_target", "a//b", "//", "//", "a//b"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReplaceAllTable, ::testing::ValuesIn(kReplaceCases));
-
-TEST(ReplaceAll, TargetAbsentGivesTheReceiverItself)
-{
-    const QString receiver = QString::fromUtf8("unchanged");
-    const QString result = ReplaceAll::stringByReplacingOccurrencesOfString(receiver, "\\", "/");
-    EXPECT_EQ(result.constData(), receiver.constData());
-}
+INSTANTIATE_TEST_SUITE_P(Rows, ReplaceAllRows, ::testing::ValuesIn(kReplacements),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
