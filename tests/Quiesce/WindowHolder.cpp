@@ -31,12 +31,10 @@ class Window : public QWidget
 int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
-    if (argc != 4)
+    QFile held(QString::fromLocal8Bit(argv[1]));
+    if (argc != 4 || !held.open(QIODevice::ReadOnly))
         return 2;
     QApplication::setApplicationName(QString::fromLocal8Bit(argv[3]));
-    QFile held(QString::fromLocal8Bit(argv[1]));
-    if (!held.open(QIODevice::ReadOnly))
-        return 2;
     Window window;
     window.stays = qstrcmp(argv[2], "stays") == 0;
     window.setWindowTitle(QStringLiteral("holder"));
