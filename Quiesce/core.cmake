@@ -15,7 +15,7 @@ target_link_libraries(quiesce_core PUBLIC platform Qt6::Core)
 # user can write. It sits beside the main executable in
 # Quiesce.app/Contents/MacOS and is installed under libexec (Quiesce/CMakeLists.txt).
 # Everything but the plug-in's locations is shared with the test build of the
-# helper (tests/Quiesce/core.cmake).
+# helper (tests/Quiesce/CMakeLists.txt).
 add_library(quiesce_root_helper_common OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/root_helper/main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/root_helper/Protocol.cpp

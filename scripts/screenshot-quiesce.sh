@@ -9,7 +9,7 @@ set -euo pipefail
 
 build=$(realpath "${1:-build}")
 output=${2:-/tmp/quiesce.png}
-cmake --build "$build" --target Quiesce quiesce_demo_bundle
+cmake --build "$build" --target Quiesce
 
 work=$(mktemp -d)
 holders=()
@@ -24,11 +24,23 @@ plugin="$home/Library/Internet Plug-Ins/Glimmer Player.plugin/Contents/MacOS/Gli
 mkdir -p "$(dirname "$plugin")"
 echo "plug-in code" >"$plugin"
 
-demo=$build/tests/Quiesce/ui/quiesce_demo_bundle
-export QT_QPA_PLATFORM=offscreen
-sketch=$("$demo" "$work/Apps/Sketch Pad.app" "Sketch Pad" AppIcon 0x2f80ed)
-reader=$("$demo" "$work/Apps/Story Reader.app" "Story Reader" Reader.icns 0xf2994a)
-unset QT_QPA_PLATFORM
+# A stand-in application bundle: a copy of sleep, its name, and an icon of one
+# colour in an icns file (one 128-pixel PNG image).
+bundle() { # <bundle> <name> <icon file> <colour>
+    mkdir -p "$1/Contents/MacOS" "$1/Contents/Resources"
+    cp /bin/sleep "$1/Contents/MacOS/app"
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>%s%s%s</dict></plist>\n' \
+        '<key>CFBundleExecutable</key><string>app</string>' \
+        "<key>CFBundleName</key><string>$2</string>" \
+        "<key>CFBundleIconFile</key><string>$3</string>" >"$1/Contents/Info.plist"
+    convert -size 128x128 xc:none -fill "$4" -draw 'roundrectangle 8,8 119,119 24,24' "$work/icon.png"
+    python3 -c 'import struct, sys; png = open(sys.argv[1], "rb").read()
+sys.stdout.buffer.write(b"icns" + struct.pack(">I", len(png) + 16) + b"ic07" + struct.pack(">I", len(png) + 8) + png)' \
+        "$work/icon.png" >"$1/Contents/Resources/${3%.icns}.icns"
+    echo "$1/Contents/MacOS/app"
+}
+sketch=$(bundle "$work/Apps/Sketch Pad.app" "Sketch Pad" AppIcon '#2f80ed')
+reader=$(bundle "$work/Apps/Story Reader.app" "Story Reader" Reader.icns '#f2994a')
 
 # An application known by its desktop entry, in a data folder of its own.
 data=$work/share

@@ -1,7 +1,5 @@
-// The plug-in's locations for the test build of the root helper, which only the
-// tests run: never installed, never put in a bundle. The tests point the system
-// root and the user's home at temporary folders; unset, both are what the real
-// helper uses.
+// The plug-in's locations for the test build of the root helper, never installed
+// nor bundled: the tests point them at temporary folders.
 #include "Guard.h"
 
 #include <cstdlib>
