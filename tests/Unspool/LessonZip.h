@@ -19,12 +19,11 @@ struct Entry {
 // Writes `entries`, in this order, to a new archive at `zipPath`.
 bool write(const QString &zipPath, const QList<Entry> &entries);
 
-// The launcher bundle an archive carries: Info.plist naming its executable, and a
-// shell script that leaves the file "launcher-started" in the lesson folder.
+// The launcher bundle: Info.plist naming its executable, a shell script that writes
+// "started" to kMarkerName in the lesson folder.
 QList<Entry> launcherEntries();
-// Content files of a lesson, with known times.
+// Content files of a lesson, with known times; then both together.
 QList<Entry> contentEntries();
-// Both together: a complete lesson.
 QList<Entry> lessonEntries();
 
 // A fixed time that is exactly representable in an archive entry.

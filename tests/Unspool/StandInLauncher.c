@@ -1,41 +1,38 @@
-/* Stands in for the lesson's setup launcher where a test needs one that keeps
- * running, as a learner's open "Lesson Setup" window does: a real executable, so
- * that the file it was started from is busy while it runs. Started from
- * <lesson>/Wayfarer.app/Contents/MacOS, it adds a line to <lesson>/launcher-started,
- * then waits until the test closes the FIFO <lesson>/launcher-hold (at once when
- * there is none). */
+/* Stands in for the lesson's setup launcher: a real executable, so that its file is
+ * busy while it runs. Started from <lesson>/Wayfarer.app/Contents/MacOS, it appends
+ * to <lesson>/launcher-started a line: the processors it may run on and how many
+ * descriptors beyond the standard three it inherited. Then it waits until the test
+ * closes the FIFO <lesson>/launcher-hold (at once when there is none). */
 #define _GNU_SOURCE
-#include <fcntl.h>
+#include <dirent.h>
 #include <libgen.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 int main(void)
 {
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
+    char lesson[PATH_MAX] = "", path[PATH_MAX + 32], line[512] = "";
+    int inherited = 0;
+    DIR *fds = opendir("/proc/self/fd");
+    for (struct dirent *e; fds && (e = readdir(fds));)
+        inherited += atoi(e->d_name) > 2 && atoi(e->d_name) != dirfd(fds);
+    FILE *status = fopen("/proc/self/status", "re");
+    while (status && fgets(line, sizeof line, status) && strncmp(line, "Cpus_allowed_list:", 18))
+        ;
+    if (!realpath("/proc/self/exe", lesson))
         return 1;
-    self[length] = '\0';
-    char *lesson = self;
     for (int up = 0; up < 4; ++up) /* MacOS, Contents, Wayfarer.app, then the lesson */
-        lesson = dirname(lesson);
-
-    char path[PATH_MAX + 32];
+        dirname(lesson);
     snprintf(path, sizeof path, "%s/launcher-started", lesson);
-    const int marker = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (marker < 0 || write(marker, "started\n", 8) != 8)
+    FILE *marker = fopen(path, "ae");
+    if (!marker || fprintf(marker, "%s %d\n", strtok(line + 18, " \t\n"), inherited) < 0)
         return 1;
-    close(marker);
-
+    fclose(marker);
     snprintf(path, sizeof path, "%s/launcher-hold", lesson);
-    const int hold = open(path, O_RDONLY | O_CLOEXEC);
-    if (hold < 0)
-        return 0;
-    char byte;
-    while (read(hold, &byte, 1) > 0) {
-    }
+    FILE *hold = fopen(path, "re");
+    while (hold && fgetc(hold) != EOF)
+        ;
     return 0;
 }

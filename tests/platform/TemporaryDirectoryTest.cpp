@@ -1,11 +1,12 @@
-// The temporary folder that Unspool unpacks into, and later runs programs from.
+// Where lessons are unpacked: a private TMPDIR as it is, a private user-<uid> folder
+// below any other, else the download folder user-dirs.dirs names; and the lesson
+// folders below it made private, or refused where something else stands there.
 #include "LinuxTemporaryDirectory.h"
+
+#include "ChildRun.h"
 #include "TestFiles.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -15,187 +16,96 @@
 namespace
 {
 
-using platform::LinuxTemporaryDirectory;
-
-QByteArray bytes(const QString &path)
-{
-    return QFile::encodeName(path);
-}
-
-QString userFolderBelow(const QString &root)
-{
-    return root + QStringLiteral("/user-%1").arg(::getuid());
-}
-
-QString text(const QByteArray &path)
-{
-    return QFile::decodeName(path);
-}
-
-// What stands at root/user-<uid> before the call, and whether it may be used.
-struct Planted {
-    const char *what;
-    void (*plant)(const QString &folder, const QString &elsewhere);
-    bool usable;
-    mode_t modeAfter; // 0: not checked
+struct PlaceRow {
+    const char *name;
+    const char *arrange;  // shell commands run in a fresh root with home/ in it; U is user-<uid>
+    const char *tmpdir;   // below the root; nullptr: unset
+    const char *userDirs; // home/.config/user-dirs.dirs; nullptr: none
+    const char *expected; // the temporary folder below the root; "": none
+    bool lessonFolder;    // Brindle_Lessons/L is made, private, below it
 };
 
-std::ostream &operator<<(std::ostream &os, const Planted &p)
+std::ostream &operator<<(std::ostream &out, const PlaceRow &row)
 {
-    return os << p.what;
+    return out << row.name;
 }
 
-const Planted kPlanted[] = {
-    {"nothing: created closed", [](const QString &, const QString &) {}, true, 0700},
-    {"our closed folder",
-     [](const QString &f, const QString &) { ::mkdir(bytes(f).constData(), 0700); }, true, 0700},
-    {"our folder left open: closed again",
-     [](const QString &f, const QString &) {
-         ::mkdir(bytes(f).constData(), 0700);
-         ::chmod(bytes(f).constData(), 0777);
-     },
-     true, 0700},
-    {"a link to a folder elsewhere",
-     [](const QString &f, const QString &elsewhere) {
-         ::symlink(bytes(elsewhere).constData(), bytes(f).constData());
-     },
-     false, 0},
-    {"a file", [](const QString &f, const QString &) { testfiles::write(f, "x"); }, false, 0},
-    {"another user's folder",
-     [](const QString &f, const QString &) {
-         ::mkdir(bytes(f).constData(), 0700);
-         if (::chown(bytes(f).constData(), 65534, 65534) != 0)
-             ::rmdir(bytes(f).constData()); // not root: leaves the case untestable
-     },
-     false, 0},
+const char kDownloads[] = "XDG_DOWNLOAD_DIR=\"$HOME/D\"\n";
+
+const PlaceRow kRows[] = {
+    {"privateTmpdirAsItIs", "mkdir -m700 t", "t", nullptr, "t/", true},
+    {"notUtf8TmpdirAsItIs", "mkdir -m700 \"$(printf 't\\377')\"", "t\xff", nullptr, "t\xff/", true},
+    {"openTmpdirGetsUserFolder", "mkdir -m755 t", "t", nullptr, "t/U/", true},
+    {"sharedTmpdirGetsUserFolder", "mkdir -m1777 t", "t", nullptr, "t/U/", true},
+    {"userFolderLeftOpenIsClosed", "mkdir -m755 t t/U && chmod 777 t/U", "t", nullptr, "t/U/", true},
+    {"userFolderALinkIsRefused", "mkdir -m755 t e && ln -s ../e t/U", "t", nullptr, "", false},
+    {"userFolderAFileIsRefused", "mkdir -m755 t && touch t/U", "t", nullptr, "", false},
+    {"userFolderOfAnotherUser", "mkdir -m755 t t/U && chown 65534 t/U", "t", nullptr, "", false},
+    {"tmpdirNoFolderIsUnset", "touch t", "t", nullptr, "home/", true},
+    {"noUserDirsHome", "", nullptr, nullptr, "home/", true},
+    {"downloadFolder", "mkdir home/D", nullptr, kDownloads, "home/D/", true},
+    {"escapesUndone", "mkdir 'home/a \"b\" $c'", nullptr,
+     "XDG_DOWNLOAD_DIR=\"$HOME/a \\\"b\\\" \\$c\"\n", "home/a \"b\" $c/", true},
+    {"lastLineCounts", "mkdir home/D home/x", nullptr, "XDG_DOWNLOAD_DIR=\"$HOME/x\"\nXDG_DOWNLOAD_DIR=\"$HOME/D\"\n",
+     "home/D/", true},
+    {"missingDownloadFolderHome", "", nullptr, kDownloads, "home/", true},
+    {"unquotedHome", "mkdir home/D", nullptr, "XDG_DOWNLOAD_DIR=$HOME/D\n", "home/", true},
+    {"relativeHome", "mkdir home/D", nullptr, "XDG_DOWNLOAD_DIR=\"D\"\n", "home/", true},
+    {"openDownloadFolderHome", "mkdir -m777 home/D", nullptr, kDownloads, "home/", true},
+    {"lessonsFolderLeftOpenIsClosed", "mkdir -m700 t t/Brindle_Lessons && chmod 777 t/Brindle_Lessons",
+     "t", nullptr, "t/", true},
+    {"lessonsFolderALinkIsRefused", "mkdir -m700 t e && ln -s ../e t/Brindle_Lessons", "t", nullptr,
+     "t/", false},
+    {"lessonsFolderOfAnotherUser", "mkdir -m700 t t/Brindle_Lessons && chown 65534 t/Brindle_Lessons",
+     "t", nullptr, "t/", false},
 };
 
-class PrivateFolder : public ::testing::TestWithParam<Planted>
-{
-};
-
-TEST_P(PrivateFolder, IsUsedOnlyWhenItIsOursAndClosed)
-{
-    QTemporaryDir root, elsewhere;
-    const QString folder = userFolderBelow(root.path());
-    GetParam().plant(folder, elsewhere.path());
-    if (std::string(GetParam().what) == "another user's folder" && !QFileInfo::exists(folder))
-        GTEST_SKIP() << "only root can give a folder to another user";
-
-    const QString got = text(LinuxTemporaryDirectory::privateFolderBelow(bytes(root.path())));
-    if (!GetParam().usable) {
-        EXPECT_TRUE(got.isEmpty()) << qPrintable(got);
-        EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
-        return;
-    }
-    EXPECT_EQ(got, folder + "/");
-    EXPECT_EQ(testfiles::modeOf(folder) & 07777, GetParam().modeAfter);
-    EXPECT_TRUE(S_ISDIR(testfiles::modeOf(folder)));
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, PrivateFolder, ::testing::ValuesIn(kPlanted));
-
-class TemporaryDirectoryPath : public ::testing::Test
+class LessonPlace : public ::testing::TestWithParam<PlaceRow>
 {
   protected:
-    void SetUp() override
-    {
-        wasSet = qEnvironmentVariableIsSet("TMPDIR");
-        saved = qgetenv("TMPDIR");
-    }
     void TearDown() override
     {
-        // Unset stays unset: an empty TMPDIR would reach every later test.
-        if (wasSet)
-            qputenv("TMPDIR", saved);
-        else
-            qunsetenv("TMPDIR");
+        for (const auto &[name, value] : saved)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        childrun::run({"/bin/rm", {"-rf", QFile::decodeName(root)}, {}}); // names need not be UTF-8
     }
-    bool wasSet = false;
-    QByteArray saved;
+    const QByteArray root = QFile::encodeName(QDir::tempPath()) + "/place-" + QByteArray::number(::getpid());
+    QList<std::pair<const char *, QByteArray>> saved{
+        {"TMPDIR", qgetenv("TMPDIR")}, {"HOME", qgetenv("HOME")}, {"XDG_CONFIG_HOME", qgetenv("XDG_CONFIG_HOME")}};
 };
 
-// Which TMPDIR is used as it is, and which gets a private folder below it, is
-// checked on real runs of the bundle (tests/Unspool/BundleRunTest.cpp).
-
-// user-dirs.dirs in a home folder, and the download folder it gives.
-struct UserDirsCase {
-    const char *what;
-    const char *file;     // user-dirs.dirs; nullptr: no such file
-    const char *made;     // folder made below the home beforehand; nullptr: none
-    const char *expected; // below the home; "" is the home itself
-};
-
-std::ostream &operator<<(std::ostream &os, const UserDirsCase &c)
+TEST_P(LessonPlace, IsPrivateOrRefused)
 {
-    return os << c.what;
-}
-
-const UserDirsCase kUserDirs[] = {
-    {"no file: the home", nullptr, nullptr, ""},
-    {"below $HOME", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n",
-     "Fetched", "/Fetched"},
-    {"escaped characters", "XDG_DOWNLOAD_DIR=\"$HOME/a \\\"b\\\" \\$c\"\n", "a \"b\" $c",
-     "/a \"b\" $c"},
-    {"the last line counts", "XDG_DOWNLOAD_DIR=\"$HOME/x\"\nXDG_DOWNLOAD_DIR=\"$HOME/y\"\n", "y",
-     "/y"},
-    {"a folder that is missing: the home", "XDG_DOWNLOAD_DIR=\"$HOME/Gone\"\n", nullptr, ""},
-    {"unquoted: the home", "XDG_DOWNLOAD_DIR=$HOME/Fetched\n", "Fetched", ""},
-    {"relative: the home", "XDG_DOWNLOAD_DIR=\"Fetched\"\n", "Fetched", ""},
-};
-
-class DownloadFolder : public ::testing::TestWithParam<UserDirsCase>
-{
-};
-
-TEST_P(DownloadFolder, ComesFromUserDirs)
-{
-    QTemporaryDir home;
-    if (GetParam().file) {
-        ASSERT_TRUE(testfiles::write(home.filePath(".config/user-dirs.dirs"), GetParam().file));
+    const PlaceRow &row = GetParam();
+    if (QByteArray(row.arrange).contains("chown") && ::getuid() != 0)
+        GTEST_SKIP() << "only root can give a folder to another user";
+    const QByteArray user = "user-" + QByteArray::number(::getuid());
+    const QString arrange = QString::fromUtf8(QByteArray(row.arrange).replace("U", user));
+    const childrun::Outcome made = childrun::run(
+        {"/bin/sh", {"-c", "mkdir -m700 \"$0\" && cd \"$0\" && mkdir home && " + (arrange.isEmpty() ? ":" : arrange), root}, {}});
+    ASSERT_TRUE(made.exited && made.exitCode == 0) << made.output.constData();
+    if (row.userDirs) {
+        ASSERT_TRUE(testfiles::write(QFile::decodeName(root + "/home/.config/user-dirs.dirs"), row.userDirs));
     }
-    if (GetParam().made) {
-        ASSERT_TRUE(QDir(home.path()).mkpath(QString::fromUtf8(GetParam().made)));
+    qputenv("HOME", root + "/home");
+    qunsetenv("XDG_CONFIG_HOME");
+    row.tmpdir ? qputenv("TMPDIR", root + '/' + row.tmpdir) : qunsetenv("TMPDIR");
+
+    const platform::LinuxTemporaryDirectory temporary;
+    const QByteArray place = temporary.path();
+    EXPECT_EQ(place, *row.expected ? root + '/' + QByteArray(row.expected).replace("U", user) : QByteArray());
+    EXPECT_EQ(temporary.makePrivateFolders("Brindle_Lessons/L"), row.lessonFolder);
+    for (const QByteArray &folder : {place, place + "Brindle_Lessons", place + "Brindle_Lessons/L"}) {
+        struct stat st {};
+        if (row.lessonFolder && (folder.contains(user) || folder.contains("Brindle"))) {
+            EXPECT_TRUE(::lstat(folder.constData(), &st) == 0 && (st.st_mode & 07777) == 0700)
+                << folder.constData();
+        }
     }
-    EXPECT_EQ(text(LinuxTemporaryDirectory::downloadFolder(bytes(home.path()), {})),
-              home.path() + QString::fromUtf8(GetParam().expected));
+    EXPECT_TRUE(QDir(QFile::decodeName(root + "/e")).isEmpty()) << "made through a link";
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DownloadFolder, ::testing::ValuesIn(kUserDirs));
-
-TEST(DownloadFolderShared, OneOthersMayWriteToIsNotUsed)
-{
-    QTemporaryDir home;
-    ASSERT_TRUE(testfiles::write(home.filePath(".config/user-dirs.dirs"),
-                                 "XDG_DOWNLOAD_DIR=\"$HOME/Drop\"\n"));
-    ASSERT_TRUE(QDir(home.path()).mkdir("Drop"));
-    ASSERT_EQ(text(LinuxTemporaryDirectory::downloadFolder(bytes(home.path()), {})),
-              home.filePath("Drop")); // positive control
-    ASSERT_EQ(::chmod(bytes(home.filePath("Drop")).constData(), 0777), 0);
-    EXPECT_EQ(text(LinuxTemporaryDirectory::downloadFolder(bytes(home.path()), {})), home.path());
-}
-
-// Brindle_Lessons and the lesson folder below a private TMPDIR.
-TEST_F(TemporaryDirectoryPath, LessonFoldersAreMadePrivateAndCheckedEveryTime)
-{
-    QTemporaryDir tmp;
-    qputenv("TMPDIR", bytes(tmp.path()));
-    const LinuxTemporaryDirectory temporary;
-    ASSERT_TRUE(temporary.makePrivateFolders("Brindle_Lessons/Rivers"));
-    EXPECT_EQ(testfiles::modeOf(tmp.filePath("Brindle_Lessons")) & 07777, 0700u);
-    EXPECT_EQ(testfiles::modeOf(tmp.filePath("Brindle_Lessons/Rivers")) & 07777, 0700u);
-
-    // Left open since: closed again.
-    ASSERT_EQ(::chmod(bytes(tmp.filePath("Brindle_Lessons")).constData(), 0755), 0);
-    ASSERT_TRUE(temporary.makePrivateFolders("Brindle_Lessons/Rivers"));
-    EXPECT_EQ(testfiles::modeOf(tmp.filePath("Brindle_Lessons")) & 07777, 0700u);
-
-    // A link in its place: refused, and nothing is made where it points.
-    QTemporaryDir elsewhere;
-    ASSERT_TRUE(QDir(tmp.filePath("Brindle_Lessons")).removeRecursively());
-    ASSERT_TRUE(QFile::link(elsewhere.path(), tmp.filePath("Brindle_Lessons")));
-    EXPECT_FALSE(temporary.makePrivateFolders("Brindle_Lessons/Rivers"));
-    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(Rows, LessonPlace, ::testing::ValuesIn(kRows),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
