@@ -20,7 +20,10 @@ struct PackerRun {
     QByteArray out, err;
 };
 
-inline QString packerExecutable() { return QStringLiteral(LESSON_PACK_EXECUTABLE); }
+inline QString packerExecutable()
+{
+    return QStringLiteral(LESSON_PACK_EXECUTABLE);
+}
 
 inline PackerRun runPacker(const QStringList &arguments)
 {

@@ -49,19 +49,33 @@ class PackerLarge : public ::testing::Test
     }
     QStringList arguments() const
     {
-        return {"--unspool", tmp.filePath("Unspool.app"), "--wayfarer", tmp.filePath("Wayfarer.app"),
-                tmp.filePath("content"), "Lesson", tmp.filePath("out")};
+        return {"--unspool",
+                tmp.filePath("Unspool.app"),
+                "--wayfarer",
+                tmp.filePath("Wayfarer.app"),
+                tmp.filePath("content"),
+                "Lesson",
+                tmp.filePath("out")};
     }
-    QString archive() const { return tmp.filePath("out/Lesson.app/Contents/Resources/archive.zip"); }
-    bool sparseFile(qint64 size) const { return QFile(tmp.filePath("content/video.bin")).resize(size); }
+    QString archive() const
+    {
+        return tmp.filePath("out/Lesson.app/Contents/Resources/archive.zip");
+    }
+    bool sparseFile(qint64 size) const
+    {
+        QFile file(tmp.filePath("content/video.bin"));
+        return file.open(QIODevice::WriteOnly) && file.resize(size);
+    }
     void pack() const
     {
-        const childrun::Outcome end = childrun::run({packerExecutable(), arguments(), {}, -1, 3600000});
+        const childrun::Outcome end =
+            childrun::run({packerExecutable(), arguments(), {}, -1, 3600000});
         ASSERT_EQ(end.exitCode, 0) << end.output.constData();
     }
     QStringList zipfileSays() const
     {
-        return QString::fromUtf8(platform::runProcess("python3", {"-c", kZipfileCheck, archive()}).output)
+        return QString::fromUtf8(
+                   platform::runProcess("python3", {"-c", kZipfileCheck, archive()}).output)
             .split('\n', Qt::SkipEmptyParts);
     }
     QTemporaryDir tmp;
@@ -83,7 +97,8 @@ TEST_F(PackerLarge, AFileOverFourGigabytesGetsZip64SizesInLittleMemory)
 TEST_F(PackerLarge, SeventyThousandFilesGetZip64EndRecords)
 {
     for (int i = 0; i < 70000; ++i)
-        ASSERT_TRUE(testfiles::write(tmp.filePath("content/many/%1.txt").arg(i), QByteArray::number(i)));
+        ASSERT_TRUE(
+            testfiles::write(tmp.filePath("content/many/%1.txt").arg(i), QByteArray::number(i)));
     pack();
     EXPECT_TRUE(unzipTestPasses(archive()));
     EXPECT_EQ(zipfileSays(), QStringList({"bad None entries 70003", "end64 True"}));
@@ -103,7 +118,8 @@ TEST_P(PackerSignal, LeavesNoStagingFolderAndNoLesson)
     packer.start(packerExecutable(), arguments());
     ASSERT_TRUE(waitUntil([&] {
         return QDirIterator(tmp.filePath("out"), {"archive.zip"}, QDir::Files | QDir::Hidden,
-                            QDirIterator::Subdirectories).hasNext();
+                            QDirIterator::Subdirectories)
+            .hasNext();
     }));
     ::kill(packer.processId(), GetParam());
     ASSERT_TRUE(packer.waitForFinished(600000));
@@ -113,6 +129,8 @@ TEST_P(PackerSignal, LeavesNoStagingFolderAndNoLesson)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, PackerSignal, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto &info) { return info.param == SIGINT ? "SIGINT" : "SIGTERM"; });
+                         [](const auto &info) {
+                             return info.param == SIGINT ? "SIGINT" : "SIGTERM";
+                         });
 
 } // namespace

@@ -58,7 +58,10 @@ bool plant(QByteArray path, const QByteArray &relative)
     return fd >= 0 && ::write(fd, "data", 4) == 4 && ::close(fd) == 0;
 }
 
-bool link(const QString &target, const QString &path) { return QFile::link(target, path); }
+bool link(const QString &target, const QString &path)
+{
+    return QFile::link(target, path);
+}
 
 // NameOnly: a name no file on disk can carry, so only the policy itself is asked.
 enum Verdict { Packed, Skipped, Refused, NameOnly };
@@ -71,7 +74,10 @@ struct Row {
     bool (*fault)(Packing &) = nullptr;
 };
 
-std::ostream &operator<<(std::ostream &os, const Row &r) { return os << r.id; }
+std::ostream &operator<<(std::ostream &os, const Row &r)
+{
+    return os << r.id;
+}
 
 // clang-format off
 const Row kNames[] = {
@@ -159,7 +165,8 @@ TEST_P(PackerTable, PacksSkipsOrRefusesAndTheLessonOpensAsNamed)
     const QString file = QString::fromUtf8(row.file);
     if (row.verdict == Skipped) {
         EXPECT_FALSE(entryNames(s.archive()).contains("pagewright_files/" + file));
-        run = runPacker(s.arguments() << "--keep-all" << "--replace");
+        run = runPacker(s.arguments() << "--keep-all"
+                                      << "--replace");
         EXPECT_EQ(verdictOf(run), row.keepAll) << run.err.constData();
     }
     if (verdictOf(run) != Packed)
@@ -191,7 +198,8 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
     Packing s;
     writeFakeBundle(s.unspool = s.box.path("Unspool.app"), "Unspool");
     for (const QString &bundle : {s.unspool, s.wayfarer}) // as if made self-contained
-        QDir().mkpath(bundle + "/Contents/Frameworks"), QDir().mkpath(bundle + "/Contents/PlugIns/platforms");
+        QDir().mkpath(bundle + "/Contents/Frameworks"),
+            QDir().mkpath(bundle + "/Contents/PlugIns/platforms");
     testfiles::write(s.box.path("player.pkg"), "installer");
     QFile svg(s.content + "/images/river.svg");
     ASSERT_TRUE(svg.open(QIODevice::ReadWrite) &&
@@ -204,9 +212,10 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
     EXPECT_EQ(run.err, "lesson-pack: packed " + QFile::encodeName(s.bundle()) + "\n");
     EXPECT_TRUE(unzipTestPasses(s.archive()));
     const char *pkg = "Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg";
-    EXPECT_EQ(entryNames(s.archive()),
-              QStringList({"Wayfarer.app/Contents/Info.plist", "Wayfarer.app/Contents/MacOS/Wayfarer",
-                           pkg, "pagewright_files/images/river.svg", "pagewright_files/index.html"}));
+    EXPECT_EQ(
+        entryNames(s.archive()),
+        QStringList({"Wayfarer.app/Contents/Info.plist", "Wayfarer.app/Contents/MacOS/Wayfarer",
+                     pkg, "pagewright_files/images/river.svg", "pagewright_files/index.html"}));
     EXPECT_EQ(entryContent(s.archive(), pkg), "installer");
     EXPECT_EQ(entryContent(s.archive(), "pagewright_files/index.html"), "<h1>Start</h1>");
     EXPECT_EQ(entryTime(s.archive(), "pagewright_files/images/river.svg"), "20100302.093016");
@@ -218,14 +227,18 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
               QStringList({"Lesson.app", "Lesson.run"}));
     // The single file unpacks to the same bundle beside its startup script.
     const QString unpacked = s.box.path("run");
-    ASSERT_EQ(platform::runProcess("sh", {s.output + "/Lesson.run", "--noexec", "--target", unpacked}).exitCode, 0);
+    ASSERT_EQ(
+        platform::runProcess("sh", {s.output + "/Lesson.run", "--noexec", "--target", unpacked})
+            .exitCode,
+        0);
     EXPECT_EQ(testfiles::tree(unpacked + "/Lesson.app"), testfiles::tree(s.bundle()));
     EXPECT_TRUE(QFileInfo(unpacked + "/open-lesson").isExecutable());
 
     // A write that fails part-way (a file-size limit) leaves nothing behind, not
     // even the output folders the run made.
     QByteArray noise(3 << 20, '\0');
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(noise.data()),
+                                          noise.size() / 4);
     testfiles::write(s.content + "/noise.bin", noise);
     s.output = s.box.path("new/out");
     s.extra = {};
@@ -252,7 +265,8 @@ TEST_P(BundleIcon, IsWrittenNamedAndShown)
     ASSERT_TRUE(*row.size ? picture(png, row.size) : testfiles::write(png, "no picture"));
     const PackerRun run = runPacker(s.arguments() << "--icon" << png);
     ASSERT_EQ(run.exitCode, *row.size ? 0 : 1) << run.err.constData();
-    EXPECT_EQ(QImage(s.bundle("/Contents/Resources/Lesson.icns")).size(), *row.size ? QSize(256, 256) : QSize(0, 0));
+    EXPECT_EQ(QImage(s.bundle("/Contents/Resources/Lesson.icns")).size(),
+              *row.size ? QSize(256, 256) : QSize(0, 0));
     if (!row.keepIcon)
         QFile::remove(s.bundle("/Contents/Resources/Lesson.icns"));
     QApplication::setWindowIcon(QIcon());
@@ -260,9 +274,11 @@ TEST_P(BundleIcon, IsWrittenNamedAndShown)
     EXPECT_EQ(!QApplication::windowIcon().isNull(), row.shown);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, BundleIcon, ::testing::Values(IconRow{"wide", "96x64", true, true},
-    IconRow{"square", "300x300", true, true}, IconRow{"removed", "64x64", false, false},
-    IconRow{"not_a_picture", "", true, false}),
-    [](const auto &info) { return std::string(info.param.id); });
+INSTANTIATE_TEST_SUITE_P(Rows, BundleIcon,
+                         ::testing::Values(IconRow{"wide", "96x64", true, true},
+                                           IconRow{"square", "300x300", true, true},
+                                           IconRow{"removed", "64x64", false, false},
+                                           IconRow{"not_a_picture", "", true, false}),
+                         [](const auto &info) { return std::string(info.param.id); });
 
 } // namespace
