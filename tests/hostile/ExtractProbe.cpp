@@ -1,14 +1,10 @@
-// Extracts one archive with LessonArchive, overwriting, and prints what happened, so
-// that a test can run it as a child: a crash, a hang, a file-size limit or a preloaded
-// fault then touches the child only.   extract_probe ARCHIVE DESTINATION [PASSWORD]
-// Prints "open YES|NO", then one "message <text>" per error, "complete" when the
-// extraction reports completion, and "result YES|NO".
+// Extracts one archive with LessonArchive, overwriting, in a child of a test, which a
+// crash, hang or fault then touches alone.   extract_probe ARCHIVE DESTINATION [PASSWORD]
+// Prints "open YES|NO", one "message <text>" per error, "complete" when the extraction
+// reports completion, and "result YES|NO".
 #include "LessonArchive.h"
 
 #include <cstdio>
-
-namespace
-{
 
 struct Printer : LessonArchiveDelegate {
     bool respondsTo(Message) const override { return true; }
@@ -19,13 +15,10 @@ struct Printer : LessonArchiveDelegate {
     void ExtractionComplete() override { std::printf("complete\n"); }
 };
 
-} // namespace
-
 int main(int argc, char **argv)
 {
     if (argc < 3)
         return 2;
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Printer printer;
     LessonArchive archive;
     archive.setDelegate(&printer);

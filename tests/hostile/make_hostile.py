@@ -1,31 +1,25 @@
 #!/usr/bin/env python3
-"""Forges the hostile archives and the fault lesson, with manifest.json: one row per
-archive saying what extracting it must print (see ExtractProbe.cpp), and with which
-plants, faults, files or earlier run.    make_hostile.py OUTPUT_FOLDER OUTSIDE_FOLDER
-Absolute names aim at OUTSIDE_FOLDER (written to by no one), so an escape shows there.
-Python's zipfile refuses to write what an attacker sends, so entries are laid out
-byte by byte here from fields a row may bend one at a time."""
+"""make_hostile.py OUTPUT OUTSIDE: forges the hostile archives and the fault lesson byte by byte (zipfile
+refuses to write what an attacker sends) with manifest.json: what extract_probe must print for each, and
+the row's plants, faults, files and earlier run. Absolute names aim at OUTSIDE, where an escape shows."""
 import hashlib, io, json, os, random, struct, sys, zipfile, zlib
 
 M, T, D = 0xFFFFFFFF, (14 << 11) | (5 << 5) | 29, (29 << 9) | (6 << 5) | 30
 TEXT = b"A page of the lesson.\n" * 20
 NOISE = random.Random(7).randbytes(3000)
-LINK = dict(method=0, ext=0o120777 << 16, made_by=0x314)
-SAYS = dict(  # the extraction's texts, by cause
+SAYS = {k: "Error occurs: " + v for k, v in dict(  # the extraction's texts, by cause
     unsafe="entry name leads outside the destination", control="entry name holds a control character",
     overlap="entry data overlaps another entry", overlap_cd="entry data overlaps the central directory",
     outside="entry data lies outside the archive", damaged="archive structure is damaged",
     zip64="64-bit records are inconsistent", ratio="entry declares an impossible compression ratio",
     space="not enough free space at the destination", method="entry uses an unsupported compression method",
     count="entry count does not match the central directory", crc="CRC check failed",
-    encrypted="entry is encrypted and no password is set", size="entry size does not match")
-EARLY = {"control", "overlap", "overlap_cd", "outside", "damaged", "zip64", "ratio", "space",
-         "count", "method", "encrypted", "unopenable"}  # refused before anything is written
+    encrypted="entry is encrypted and no password is set", size="entry size does not match").items()}
+SAYS.update(write="Error occurs while writing file", read="Failed to reading zip file", ok="", unopenable="")
 
 
-def deflate(data):
-    packer = zlib.compressobj(6, zlib.DEFLATED, -15)
-    return packer.compress(data) + packer.flush()
+def deflate(data):  # a raw stream, as entries hold it
+    return zlib.compress(data, 6, -15)
 
 
 def block(values):  # a ZIP64 extra block
@@ -53,8 +47,7 @@ class E:  # one entry; k bends: payload crc csize usize flags ext made_by offset
 
 
 def zip_(entries, prefix=b"", count=None, adjust=False, share=False, end64=None):
-    """prefix: bytes before the archive (adjust: offsets count them); share: every central
-    record points at the first local entry; end64: ZIP64 end records, fields bent."""
+    # prefix (adjust: offsets count it); share: all central records point at the first entry
     body, base = b"", len(prefix) if adjust else 0
     for e in entries[:1] if share else entries:
         e.at, body = base + len(body), body + e.header(False) + e.payload
@@ -95,128 +88,104 @@ def lesson(*extra):  # a launcher that leaves a marker when run, a page, then `e
             E("Wayfarer.app/Contents/MacOS/Wayfarer", b'#!/bin/sh\n[ -n "$HOSTILE_MARKER" ] && echo started > "$HOSTILE_MARKER"\n')] + list(extra)
 
 
-def rows(outside):
-    A, part = zip_(lesson(E("notes.txt", NOISE))), TEXT[:-100]
-    broken, crc, space = bytearray(deflate(TEXT)), zlib.crc32(part), os.statvfs(outside)
-    broken[len(broken) // 2] ^= 0xFF
-    free = space.f_bavail * space.f_frsize // 0xFFFFFFFE + 2
-    big = random.Random(7).randbytes(3 * 1024 * 1024 + 12345)  # does not deflate: faults strike mid-file
-    out = io.BytesIO()
-    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
-        for e in lesson(E("notes.txt")):
-            with z.open(zipfile.ZipInfo(e.name.decode(), (2009, 6, 30, 14, 5, 58)), "w", force_zip64=True) as f:
-                f.write(e.data)
-    fault = dict(file="fault_none.zip", files={"pagewright_files/media.bin": big})
-    notes = dict(files={"notes.txt": TEXT})
-    yield "control_lesson", zip_(lesson(E("docs\\readme.txt"), E("deep/a/b/c/d.bin", NOISE, 0), E("empty/", b""), E("n.bin", NOISE))), \
-        "ok", dict(files={"docs/readme.txt": TEXT, "deep/a/b/c/d.bin": NOISE, "n.bin": NOISE}, e2e=True)
-    yield "good", zip_(lesson(E("bad.txt"))), "ok", {}  # the earlier copy damaged rows must leave
-    for i, name in enumerate([b"../evil.txt", b"..", b"a\\..\\..\\evil.txt", b"a/..\\../evil.txt", b"/../../evil.txt",
-                              b"../lesson-evil/evil.txt", b"C:\\..\\..\\evil.txt", b"a/b/../../../evil.txt"]):
-        yield "name_dotdot_%d" % i, zip_(lesson(E(name))), "unsafe", dict(e2e=i == 0)
-    absolute = outside.encode() + b"/evil.txt"
-    yield "name_absolute", zip_(lesson(E(absolute), E(absolute.replace(b"/", b"\\")))), "ok", \
-        dict(files={absolute.decode().lstrip("/"): TEXT})
-    yield "name_dots_that_are_names", zip_(lesson(E(".../a.txt"), E("..x"), E("./b/./c.txt"), E(b"", b""))), "ok", \
-        dict(files={".../a.txt": TEXT, "..x": TEXT, "b/c.txt": TEXT})
-    yield "name_control_nul", zip_(lesson(E(b"good.txt\0../../evil.txt"))), "control", {}
-    yield "name_control_escape", zip_(lesson(E(b"\x1b[31mred\n.txt"))), "control", {}
-    # Links: link entries are plain files; links planted in the destination are never followed.
-    yield "link_entry_then_through_it", zip_(lesson(E("up", outside.encode(), **LINK), E("up/evil.txt"))), "write", {}
-    for where, entry, at, target, says in [("entry", "new.txt", "new.txt", "outside/created.txt", "write"),
-                                           ("parent", "sub/evil.txt", "sub", "outside", "write"),
-                                           ("hard", "hard.txt", "hard.txt", "outside/hard.txt", "ok"),
-                                           ("fifo", "pipe", "pipe", None, "write")]:
-        kind = "hardlink" if where == "hard" else "fifo" if target is None else "symlink"
-        yield "plant_at_" + where, zip_(lesson(E(entry))), says, dict(
-            plants=[[at, kind, target or ""]], files={"hard.txt": TEXT}, e2e=where == "parent")
-    # The structure check.
-    yield "overlap_shared_local_header", zip_([E("s%d" % i, b"\0" * 50000) for i in range(10)], share=True), "overlap", {}
-    yield "overlap_central_directory", zip_(lesson(E("n", NOISE, 0, csize=len(NOISE) + 60))), "overlap_cd", {}
-    yield "ratio_4GB", zip_(lesson(E("r", b"x" * 1000, usize=4_000_000_000))), "ratio", {}
-    yield "ratio_zip64_petabyte", zip_(lesson(E("r", b"x" * 1000, z64=True, usize=1 << 50))), "ratio", {}
-    yield "local_header_past_the_end", zip_(lesson(E("far", offset=10_000_000))), "outside", {}
-    yield "local_header_not_there", zip_(lesson(E("nowhere", offset=3))), "damaged", {}
-    yield "sizes_beyond_free_space", zip_(lesson(*[E("c%d" % i, b"x", 0, usize=0xFFFFFFFE) for i in range(free)])), "space", {}
-    yield "count_wrapped_past_65535", zip_([E("f/%05d" % i, b"", 0) for i in range(65539)]), "count", {}
-    yield "count_too_high", zip_(lesson(), count=7), "count", {}
-    yield "count_too_low", zip_(lesson(), count=2), "count", {}
-    yield "method_bzip2", zip_(lesson(E("packed", method=12, payload=TEXT))), "method", {}
-    secret = encrypt(b"pw", zlib.crc32(TEXT), deflate(TEXT))
-    yield "encrypted_without_password", zip_(lesson(E("secret", flags=1, payload=secret))), "encrypted", {}
-    for cut in (0, 100, len(A) // 2, len(A) - 23):
-        yield "truncated_at_%d" % cut, A[:cut], "unopenable", {}
-    yield "truncated_in_end_record", A[:-1], "damaged", {}
-    # Damaged entries: refused, and an earlier copy at their name is kept.
-    ends = dict(first="good")
-    yield "short_stored", zip_(lesson(E("bad.txt", method=0, usize=len(TEXT) + 100))), "size", ends
-    yield "short_deflated", zip_(lesson(E("bad.txt", usize=len(TEXT) + 500))), "size", ends
-    for label, method, payload, pw in [("stored", 0, TEXT, ""), ("deflated", 8, deflate(TEXT), ""),
-                                       ("encrypted_stored", 0, encrypt(b"pw", crc, TEXT), "pw"),
-                                       ("encrypted_deflated", 8, encrypt(b"pw", crc, deflate(TEXT)), "pw")]:
-        yield "long_entry_" + label, zip_(lesson(E("bad.txt", part, method, payload=payload, crc=crc, flags=bool(pw)))), \
-            "size", dict(ends, password=pw)
-    yield "trailing_bytes", zip_(lesson(E("bad.txt", payload=deflate(TEXT) + b"trailing"))), "size", ends
-    yield "crc_stored", zip_(lesson(E("bad.txt", method=0, crc=0x12345678))), "crc", ends
-    yield "crc_deflated", zip_(lesson(E("bad.txt", crc=0x12345678))), "crc", ends
-    yield "corrupt_deflate_stream", zip_(lesson(E("bad.txt", payload=bytes(broken)))), "crc", ends
-    yield "prefixed", zip_(lesson(E("notes.txt")), prefix=b"#!/bin/sh\n" + bytes(999)), "ok", notes
-    yield "prefixed_adjusted", zip_(lesson(E("notes.txt")), prefix=b"#!/bin/sh\n" + bytes(999), adjust=True), "ok", notes
-    yield "duplicate_names", zip_(lesson(E("notes.txt", b"first\n"), E("notes.txt"))), "ok", notes
-    # ZIP64 as other tools write it, then forged.
-    yield "zip64_sizes_in_blocks", zip_(lesson(E("notes.txt", z64=True))), "ok", notes
-    yield "zip64_offset_in_block", zip_(lesson(E("notes.txt", z64=True, z64off=True))), "ok", notes
-    yield "zip64_end_records", zip_(lesson(E("notes.txt")), end64={}), "ok", notes
-    yield "zip64_forced_by_zipfile", out.getvalue(), "ok", notes
-    for label, bent, end, says in [
-            ("marker_without_block", dict(z64=True, c64=[]), None, "zip64"),
-            ("block_too_short", dict(z64=True, c64=[len(TEXT)]), None, "zip64"),
-            ("local_block_disagrees", dict(z64=True, l64=[len(TEXT) + 1, 0]), None, "zip64"),
-            ("local_marker_without_block", dict(z64=True, l64=[]), None, "zip64"),
-            ("offset_past_the_end", dict(z64off=True, offset=1 << 40), None, "outside"),
-            ("stored_size_past_the_end", dict(z64=True, method=0, csize=1 << 40, usize=1 << 40), None, "outside"),
-            ("end_count_too_high", {}, {"count": 5}, "count"), ("end_count_disagrees", {}, {"count32": 3}, "zip64"),
-            ("end_size_disagrees", {}, {"size32": 46}, "zip64"), ("locator_apart", {}, {"gap": bytes(8)}, "zip64")]:
-        yield "zip64_" + label, zip_(lesson(E("notes.txt", **bent)), end64=end), says, {}
-    # The fault sweep: one lesson, a fault per row (shim settings or a file-size limit).
-    for label, env, limit, says in [
-            ("none", {}, -1, "ok"), ("no_threads", {"FAULT_NO_THREADS": "1"}, -1, "ok"),
-            ("write_out_of_reach", {"FAULT_WRITE_AFTER": "100000000"}, -1, "ok"),
-            ("one_write_out_of_reach", {"FAULT_EIO_AT": "100000000"}, -1, "ok"),
-            ("read_out_of_reach", {"FAULT_READ_EIO_AT": "100000000"}, -1, "ok"),
-            ("size_limit_0", {}, 0, "write"), ("size_limit_4096", {}, 4096, "write"),
-            ("size_limit_1MiB", {}, 1 << 20, "write"), ("size_limit_2_5MiB", {}, 5 << 19, "write"),
-            ("close_fails", {"FAULT_CLOSE": "1"}, -1, "write"),
-            ("one_write_fails_at_1MiB", {"FAULT_EIO_AT": "1048576"}, -1, "write"),
-            ("one_write_fails_at_3MiB", {"FAULT_EIO_AT": "3145728"}, -1, "write"),
-            ("read_fails_at_1MiB", {"FAULT_READ_EIO_AT": "1048576"}, -1, "read"),
-            ("read_fails_at_2MiB", {"FAULT_READ_EIO_AT": "2097152"}, -1, "read")]:
-        yield "fault_" + label, None if env or limit >= 0 else zip_(lesson(E("pagewright_files/media.bin", big))), says, \
-            dict(fault, env=env, limit=limit, e2e=limit == 4096)
-    for budget in ("0", "100000", "1572864"):  # a failed file leaves the earlier copy and nothing else
-        for unnamed in ("", "1"):
-            yield "fault_over_earlier_write_after_%s%s" % (budget, "_no_tmpfile" * bool(unnamed)), None, "write", \
-                dict(fault, first="fault_none", env={"FAULT_WRITE_AFTER": budget, "FAULT_NO_TMPFILE": unnamed})
+ROWS = []
 
 
-def main():
-    folder, manifest = sys.argv[1], []
-    os.makedirs(folder, exist_ok=True)
-    for name, data, says, bent in rows(sys.argv[2]):
-        row = dict(bent)
-        row.setdefault("file", name + ".zip")
-        row.update(name=name, early=says in EARLY, files={k: hashlib.sha256(v).hexdigest() for k, v in
-                   row.get("files", {}).items() if says == "ok"}, fault=name.startswith("fault_"), expect=
-                   "open NO\n" if says == "unopenable" else "open YES\ncomplete\nresult YES\n" if says == "ok" else
-                   "open YES\nmessage %s\nresult NO\n" % {"write": "Error occurs while writing file",
-                                                          "read": "Failed to reading zip file"}.get(says, "Error occurs: " + SAYS.get(says, "")))
-        if data is not None:
-            with open(os.path.join(folder, row["file"]), "wb") as f:
-                f.write(data)
-        manifest.append(row)
-    with open(os.path.join(folder, "manifest.json"), "w") as f:
-        json.dump(manifest, f, indent=0)
+row = lambda name, data, says, **extra: ROWS.append((name, data, says, extra))  # noqa: E731
+L = lambda *entries, **layout: zip_(lesson(*entries), **layout)  # noqa: E731 (a lesson's archive)
 
 
-if __name__ == "__main__":
-    main()
+outside, A, part, notes = sys.argv[2], L(E("notes.txt", NOISE)), TEXT[:-100], {"notes.txt": TEXT}
+crc, space, broken = zlib.crc32(part), os.statvfs(outside), bytes(b ^ 0xFF * (i == 14) for i, b in enumerate(deflate(TEXT)))  # one byte flipped
+big = random.Random(7).randbytes(3 * 1024 * 1024 + 12345)  # does not deflate: faults strike mid-file
+row("control_lesson", L(E("docs\\readme.txt"), E("deep/a/b/c/d.bin", NOISE, 0), E("empty/", b""), E("n.bin", NOISE)),
+    "ok", files={"docs/readme.txt": TEXT, "deep/a/b/c/d.bin": NOISE, "n.bin": NOISE}, e2e=True)
+row("good", L(E("bad.txt")), "ok")  # the earlier copy that damaged entries must leave
+for i, name in enumerate([b"../evil.txt", b"..", b"a\\..\\..\\evil.txt", b"a/..\\../evil.txt", b"/../../evil.txt",
+                          b"../lesson-evil/evil.txt", b"C:\\..\\..\\evil.txt", b"a/b/../../../evil.txt"]):
+    row("name_dotdot_%d" % i, L(E(name)), "unsafe", e2e=i == 0)
+absolute = outside.encode() + b"/evil.txt"
+row("name_absolute_or_dots_that_are_names", L(E(absolute), E(absolute.replace(b"/", b"\\")), E(".../a"), E("..x"), E("./b/./c"),
+    E(b"", b"")), "ok", files={absolute.decode()[1:]: TEXT, ".../a": TEXT, "..x": TEXT, "b/c": TEXT})
+for label, name in [("nul", b"good.txt\0../../evil.txt"), ("escape", b"\x1b[31mred\n.txt")]:
+    row("name_control_" + label, L(E(name)), "control")
+# A link entry is a plain file; a link planted in the destination is never followed.
+row("link_entry_then_through_it", L(E("up", outside.encode(), 0, ext=0o120777 << 16, made_by=0x314), E("up/evil.txt")), "write")
+for label, entry, plant, says in [("symlink_at_entry", "new.txt", 'ln -s "$1/outside/created.txt" new.txt', "write"),
+                                  ("symlink_at_parent", "sub/evil.txt", 'ln -s "$1/outside" sub', "write"),
+                                  ("hardlink_at_entry", "hard.txt", 'ln "$1/outside/hard.txt" hard.txt', "ok"),
+                                  ("fifo_at_entry", "pipe", "mkfifo pipe", "write")]:
+    row("plant_" + label, L(E(entry)), says, plant=plant, files={"hard.txt": TEXT}, e2e="parent" in label)
+# The structure check.
+row("overlap_shared_local_header", zip_([E("s%d" % i, b"\0" * 50000) for i in range(10)], share=True), "overlap")
+row("overlap_central_directory", L(E("n", NOISE, 0, csize=len(NOISE) + 60)), "overlap_cd")
+row("ratio_4GB", L(E("r", b"x" * 1000, usize=4_000_000_000)), "ratio")
+row("local_header_past_the_end", L(E("far", offset=10_000_000)), "outside")
+row("local_header_not_there", L(E("nowhere", offset=3)), "damaged")
+row("sizes_beyond_free_space", L(*[E("c%d" % i, b"x", 0, usize=M - 1)
+                                   for i in range(space.f_bavail * space.f_frsize // (M - 1) + 2)]), "space")
+row("count_wrapped_past_65535", zip_([E("f/%05d" % i, b"", 0) for i in range(65539)]), "count")
+for count in (2, 7):
+    row("count_%d_of_3" % count, L(count=count), "count")
+row("method_bzip2", L(E("packed", method=12, payload=TEXT)), "method")
+row("encrypted_without_password", L(E("secret", flags=1, payload=encrypt(b"pw", zlib.crc32(TEXT), deflate(TEXT)))), "encrypted")
+for cut in (0, 100, len(A) // 2, len(A) - 23):
+    row("truncated_at_%d" % cut, A[:cut], "unopenable")
+row("truncated_in_end_record", A[:-1], "damaged")
+# Damaged entries: refused, and the earlier copy at their name is kept.
+for method in (0, 8):
+    row("short_%d" % method, L(E("bad.txt", method=method, usize=len(TEXT) + 100)), "size", first="good")
+    row("crc_%d" % method, L(E("bad.txt", method=method, crc=0x12345678)), "crc", first="good")
+for label, method, payload, pw in [("stored", 0, TEXT, ""), ("deflated", 8, deflate(TEXT), ""),
+                                   ("encrypted_stored", 0, encrypt(b"pw", crc, TEXT), "pw"),
+                                   ("encrypted_deflated", 8, encrypt(b"pw", crc, deflate(TEXT)), "pw")]:
+    row("long_entry_" + label, L(E("bad.txt", part, method, payload=payload, crc=crc, flags=bool(pw))), "size",
+        first="good", password=pw)
+row("trailing_bytes", L(E("bad.txt", payload=deflate(TEXT) + b"trailing")), "size", first="good")
+row("corrupt_deflate_stream", L(E("bad.txt", payload=broken)), "crc", first="good")
+for adjust in (False, True):
+    row("prefixed_adjusted_%d" % adjust, L(E("notes.txt"), prefix=b"#!/bin/sh\n" + bytes(999), adjust=adjust), "ok", files=notes)
+row("duplicate_names", L(E("notes.txt", b"first\n"), E("notes.txt")), "ok", files=notes)
+# ZIP64 as other tools write it, then forged.
+for label, bent, end in [("sizes_in_blocks", dict(z64=True), None), ("offset_in_block", dict(z64=True, z64off=True), None),
+                         ("end_records", {}, {})]:
+    row("zip64_" + label, L(E("notes.txt", **bent), end64=end), "ok", files=notes)
+out = io.BytesIO()
+with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+    for e in lesson(E("notes.txt")):
+        z.open(zipfile.ZipInfo(e.name.decode(), (2009, 6, 30, 14, 5, 58)), "w", force_zip64=True).write(e.data)
+row("zip64_forced_by_zipfile", out.getvalue(), "ok", files=notes)
+for label, bent, end, says in [
+        ("marker_without_block", dict(z64=True, c64=[]), None, "zip64"), ("locator_apart", {}, {"gap": bytes(8)}, "zip64"),
+        ("block_too_short", dict(z64=True, c64=[len(TEXT)]), None, "zip64"), ("end_count_too_high", {}, {"count": 5}, "count"),
+        ("local_block_disagrees", dict(z64=True, l64=[len(TEXT) + 1, 0]), None, "zip64"),
+        ("local_marker_without_block", dict(z64=True, l64=[]), None, "zip64"),
+        ("offset_past_the_end", dict(z64off=True, offset=1 << 40), None, "outside"),
+        ("stored_size_past_the_end", dict(z64=True, method=0, csize=1 << 40, usize=1 << 40), None, "outside"),
+        ("end_count_disagrees", {}, {"count32": 3}, "zip64"), ("end_size_disagrees", {}, {"size32": 46}, "zip64")]:
+    row("zip64_" + label, L(E("notes.txt", **bent), end64=end), says)
+# The fault sweep: one lesson, one fault per row (shim settings or a file-size limit); the
+# last rows fail a file over an earlier copy, which must stay, with and without unnamed files.
+fault = dict(file="fault_none.zip", files={"pagewright_files/media.bin": big})
+row("fault_none", L(E("pagewright_files/media.bin", big)), "ok", **fault)
+for label, env, limit, says in [
+        ("no_threads", {"FAULT_NO_THREADS": "1"}, -1, "ok")] + [
+        ("size_limit_%d" % n, {}, n, "write") for n in (0, 4096, 1 << 20, 5 << 19)] + [
+        ("one_write_fails_at_%d" % n, {"FAULT_EIO_AT": str(n)}, -1, "write") for n in (1 << 20, 3 << 20)] + [
+        ("read_fails_at_%d" % n, {"FAULT_READ_EIO_AT": str(n)}, -1, "read") for n in (1 << 20, 2 << 20)] + [
+        ("over_earlier_write_after_%s%s" % (n, "_no_tmpfile" * len(u)), {"FAULT_WRITE_AFTER": n, "FAULT_NO_TMPFILE": u}, -1, "write")
+        for n in ("0", "100000", "1572864") for u in ("", "1")]:
+    row("fault_" + label, None, says, env=env, limit=limit, e2e=limit == 4096, first="fault_none" * ("over" in label), **fault)
+
+os.makedirs(sys.argv[1], exist_ok=True)
+for name, data, says, extra in ROWS:
+    extra.update(name=name, fault=name.startswith("fault_"), files={
+        k: hashlib.sha256(v).hexdigest() for k, v in extra.get("files", {}).items() if says == "ok"}, expect=
+        "open NO\n" if says == "unopenable" else "open YES\ncomplete\nresult YES\n" if says == "ok" else
+        "open YES\nmessage %s\nresult NO\n" % SAYS[says])
+    extra.setdefault("file", name + ".zip")
+    if data is not None:
+        with open(os.path.join(sys.argv[1], extra["file"]), "wb") as f:
+            f.write(data)
+with open(os.path.join(sys.argv[1], "manifest.json"), "w") as f:
+    json.dump([extra for _, _, _, extra in ROWS], f, indent=0)
