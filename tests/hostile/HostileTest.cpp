@@ -1,119 +1,145 @@
-// Every hostile archive extracted by LessonArchive in a child process: the outcome
-// the manifest names, and never a change outside the destination, a crash or a hang.
-#include "HostileSuite.h"
-#include "ProbeRun.h"
+// The hostile archives and the fault sweep as one table forged by make_hostile.py: each row
+// extracts its archive with extract_probe in a child, after its plant and earlier run, under its
+// faults, and must end by itself, print what the row expects, change nothing beside the
+// destination and keep an earlier copy.
+#include "ChildRun.h"
 #include "QtPrinters.h"
+#include "Sandbox.h"
 #include "TestFiles.h"
-#include "TestFiles.h"
+#include "Waiting.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
+
+void PrintTo(const QJsonObject &row, std::ostream *out)
+{
+    *out << row["name"].toString().toStdString();
+}
 
 namespace
 {
 
-using hostile::Case;
+QTemporaryDir sCases; // the archives and manifest.json
+QTemporaryDir sWorld; // outside/, which an escape would change, and runs/<row>/lesson
+QList<QJsonObject> sRows[2]; // the hostile rows, the fault rows
 
-QString sha256(const QString &path)
+QString world(const QString &relative)
 {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(testfiles::read(path), QCryptographicHash::Sha256).toHex());
+    return sWorld.filePath(relative);
 }
 
-class Hostile : public ::testing::TestWithParam<Case>
+// The row's plant: a shell command run in the destination, with the world folder as $1.
+bool plant(const QString &destination, const QJsonObject &row)
 {
-  protected:
-    void SetUp() override
-    {
-        const Case &c = GetParam();
-        runFolder = QStringLiteral("runs/") + c.name;
-        destination = hostile::world() + u'/' + runFolder + QStringLiteral("/lesson");
-        ASSERT_TRUE(QDir().mkpath(hostile::world() + u'/' + runFolder));
-        if (!c.plants.isEmpty()) {
-            ASSERT_TRUE(hostile::plant(destination, c.plants));
-        }
-    }
+    const QString command = "mkdir -p \"$0\" && cd \"$0\" && " + row["plant"].toString();
+    return !row.contains("plant") ||
+           childrun::run({"/bin/sh", {"-c", command, destination, world({})}, {}}).exitCode == 0;
+}
 
-    QStringList outsideState() const
-    {
-        return testfiles::snapshot(hostile::world(), {runFolder + QStringLiteral("/lesson")});
-    }
+// Runs `spec` under the row's faults: the shim preloaded (first, or a sanitizer
+// runtime refuses to start) with its settings, or a file-size limit.
+childrun::Outcome runWith(const QJsonObject &row, childrun::Spec spec)
+{
+    const QJsonObject settings = row["env"].toObject();
+    if (!settings.isEmpty())
+        spec.environment += {{"LD_PRELOAD", FAULT_SHIM},
+                             {"ASAN_OPTIONS", "verify_asan_link_order=0:" + qgetenv("ASAN_OPTIONS")}};
+    for (auto it = settings.begin(); it != settings.end(); ++it)
+        spec.environment.append({it.key().toUtf8(), it.value().toString().toUtf8()});
+    spec.fileSizeLimit = row["limit"].toInteger(-1);
+    return childrun::run(spec);
+}
 
-    QString runFolder;
-    QString destination;
+childrun::Outcome probe(const QJsonObject &row, const QString &file, const QString &destination)
+{
+    return runWith(row, {EXTRACT_PROBE,
+                         {sCases.filePath(file), destination, row["password"].toString()},
+                         {}});
+}
+
+// Rows marked e2e also run through a copy of the Unspool bundle. The archived launcher leaves a
+// marker: a sound lesson ends Unspool and starts it, a refused one waits at its alert.
+void runUnspool(const QJsonObject &row)
+{
+    Sandbox box;
+    const QString bundle = box.copyBundle(UNSPOOL_BUNDLE, "Lesson.app");
+    const QString marker = box.path("launcher-started");
+    ASSERT_TRUE(!bundle.isEmpty() && QFile::copy(sCases.filePath(row["file"].toString()),
+                                                 bundle + "/Contents/Resources/archive.zip"));
+    ASSERT_TRUE(plant(box.temporary() + "/Brindle_Lessons/Lesson", row));
+    const bool sound = row["expect"].toString().endsWith("YES\n");
+    childrun::Spec spec{bundleProgram(bundle, "Unspool"), {}, {}, -1, sound ? 60000 : 5000};
+    const QProcessEnvironment environment = box.environment(false, {{"HOSTILE_MARKER", marker}});
+    for (const QString &name : environment.keys())
+        spec.environment.append({name.toUtf8(), QFile::encodeName(environment.value(name))});
+    const childrun::Outcome done = runWith(row, spec);
+    EXPECT_EQ(done.signal, 0) << "Unspool crashed";
+    EXPECT_EQ(done.timedOut, !sound) << "Unspool ended by itself, or waited at its alert";
+    EXPECT_EQ(fileAppears(marker, sound ? 20000 : 1000), sound) << "the launcher";
+}
+
+class Extraction : public ::testing::TestWithParam<QJsonObject>
+{
 };
 
-TEST_P(Hostile, GivesItsOutcomeAndStaysInsideTheDestination)
+TEST_P(Extraction, EndsAsItsRowSays)
 {
-    const Case &c = GetParam();
-    const QStringList outsideBefore = outsideState();
-    const bool existedBefore = QFileInfo::exists(destination);
-    const QStringList destinationBefore = testfiles::snapshot(destination);
-
-    const ProbeResult probe = runProbe({c.archive, destination, {}, -1, c.password});
-
-    ASSERT_TRUE(probe.ranCleanly())
-        << "signal " << probe.child.signal << ", timed out " << probe.child.timedOut << "\n"
-        << probe.child.output.toStdString();
-    EXPECT_EQ(testfiles::changes(outsideBefore, outsideState()), QStringList());
-
-    if (c.outcome == "unopenable") {
-        EXPECT_FALSE(probe.opened);
-        EXPECT_EQ(QFileInfo::exists(destination), existedBefore);
-        return;
+    const QJsonObject &row = GetParam();
+    const QString run = "runs/" + row["name"].toString(), destination = world(run + "/lesson");
+    const QString first = row["first"].toString();
+    ASSERT_TRUE(QDir().mkpath(world(run)) && plant(destination, row));
+    if (!first.isEmpty()) {
+        ASSERT_EQ(probe({}, first + ".zip", destination).output.toStdString(),
+                  "open YES\ncomplete\nresult YES\n");
     }
-    ASSERT_TRUE(probe.opened);
-    ASSERT_TRUE(probe.finished);
-    if (c.outcome == "extracted") {
-        EXPECT_TRUE(probe.result);
-        EXPECT_TRUE(probe.complete);
-        EXPECT_TRUE(probe.messages.isEmpty()) << probe.messages.join('|').toStdString();
-        for (auto it = c.files.begin(); it != c.files.end(); ++it)
-            EXPECT_EQ(sha256(destination + u'/' + it.key()), it.value()) << it.key().toStdString();
-        return;
+    const QStringList outside = testfiles::snapshot(world({}), {run + "/lesson"});
+    const QStringList earlier = first.isEmpty() ? QStringList() : testfiles::tree(destination);
+
+    const childrun::Outcome done = probe(row, row["file"].toString(), destination);
+
+    ASSERT_TRUE(done.exited && done.exitCode == 0)
+        << "signal " << done.signal << ", timed out " << done.timedOut;
+    EXPECT_EQ(done.output.toStdString(), row["expect"].toString().toStdString());
+    if (!first.isEmpty()) {
+        EXPECT_EQ(testfiles::tree(destination), earlier) << "the earlier copy was not kept";
     }
-    EXPECT_FALSE(probe.result);
-    EXPECT_FALSE(probe.complete);
-    EXPECT_EQ(probe.messages, QStringList{c.message}) << probe.messages.join('|').toStdString();
-    if (c.early) {
-        // Refused before anything was written: not even the destination was made.
-        EXPECT_EQ(QFileInfo::exists(destination), existedBefore);
-        EXPECT_EQ(testfiles::snapshot(destination), destinationBefore);
-        EXPECT_EQ(probe.done, 0);
+    const QJsonObject files = row["files"].toObject();
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QByteArray data = testfiles::read(destination + u'/' + it.key());
+        EXPECT_EQ(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex(),
+                  it.value().toString().toLatin1())
+            << it.key().toStdString();
     }
-}
-
-std::string caseName(const ::testing::TestParamInfo<Case> &info)
-{
-    return info.param.name.toStdString();
-}
-
-INSTANTIATE_TEST_SUITE_P(Archives, Hostile, ::testing::ValuesIn(hostile::cases()), caseName);
-
-// The check above is only worth something if it sees an escape: write through a
-// planted link by hand and watch it notice.
-TEST(HostileWorldCheck, SeesAWriteThroughAPlantedLink)
-{
-    const QString runFolder = QStringLiteral("runs/world-check");
-    const QString destination = hostile::world() + u'/' + runFolder + QStringLiteral("/lesson");
-    ASSERT_TRUE(hostile::plant(destination, {{"sub", "symlink", "outside/dir"}}));
-    const QStringList before = testfiles::snapshot(hostile::world(), {runFolder + "/lesson"});
-    EXPECT_EQ(testfiles::changes(before, testfiles::snapshot(hostile::world(), {runFolder + "/lesson"})),
+    if (row["e2e"].toBool())
+        runUnspool(row);
+    EXPECT_EQ(testfiles::changes(outside, testfiles::snapshot(world({}), {run + "/lesson"})),
               QStringList());
-
-    ASSERT_TRUE(testfiles::write(destination + "/sub/escaped.txt", "out\n"));
-    const QStringList seen = testfiles::changes(before, testfiles::snapshot(hostile::world(), {runFolder + "/lesson"}));
-    ASSERT_EQ(seen.size(), 1) << seen.join('\n').toStdString();
-    EXPECT_TRUE(seen.first().startsWith("+outside/dir/escaped.txt file "));
-    QFile::remove(hostile::world() + "/outside/dir/escaped.txt");
+    QDir(world(run)).removeRecursively();
 }
 
-TEST(HostileSuite, HasAtLeastFortyCases)
-{
-    EXPECT_GE(hostile::cases().size(), 40);
-}
+INSTANTIATE_TEST_SUITE_P(Hostile, Extraction, ::testing::ValuesIn(sRows[0]), ::testing::PrintToStringParamName());
+INSTANTIATE_TEST_SUITE_P(FaultSweep, Extraction, ::testing::ValuesIn(sRows[1]), ::testing::PrintToStringParamName());
 
 } // namespace
+
+// The rows are forged before the tests are listed, since the manifest decides them.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (!testfiles::write(world("outside/hard.txt"), "outside\n") ||
+        childrun::run({"/usr/bin/python3", {MAKE_HOSTILE, sCases.path(), world("outside")}, {}})
+                .exitCode != 0)
+        return 1;
+    const QJsonDocument manifest =
+        QJsonDocument::fromJson(testfiles::read(sCases.filePath("manifest.json")));
+    for (const QJsonValue &row : manifest.array())
+        sRows[row["fault"].toBool()].append(row.toObject());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,15 +1,9 @@
-/* Preloaded into extract_probe by the fault sweep: makes writes to regular files
- * fail once FAULT_WRITE_AFTER bytes have gone out (ENOSPC, as a full disk does);
- * with FAULT_EIO_AT, makes the one write that covers that offset of a file fail
- * with EIO while every other write goes through (a passing device error); and,
- * with FAULT_CLOSE set, makes closing a regular file opened for writing
- * report EIO after it really closed it (as a network file system may). With
- * FAULT_READ_EIO_AT, a positioned read of a file opened for reading only fails with
- * EIO when it covers that offset (a bad sector in the archive); with
- * FAULT_NO_THREADS set, no thread can be started (as under a process limit); with
- * FAULT_NO_TMPFILE set, opening an unnamed file (O_TMPFILE) fails with EOPNOTSUPP,
- * as on a file system that has none.
- * Pipes and terminals are left alone, so the probe can still report. */
+/* Preloaded to make the disk misbehave, on regular files only (pipes still report):
+ *   FAULT_WRITE_AFTER=N  writes fail with ENOSPC once N bytes went out (a full disk)
+ *   FAULT_EIO_AT=N       the one write covering offset N fails with EIO (a passing error)
+ *   FAULT_READ_EIO_AT=N  a positioned read of a read-only file covering N fails with EIO
+ *   FAULT_NO_THREADS=1   no thread can be started (a process limit)
+ *   FAULT_NO_TMPFILE=1   no unnamed file (O_TMPFILE) can be opened, as on some file systems */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -20,153 +14,82 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static long long sBudget = -1;
-static long long sWritten;
-static int sFailClose;
-static long long sEioAt = -1;
-static int sEioDone;
-static long long sReadEioAt = -1;
-static int sNoThreads;
-static int sNoTmpfile;
+#define REAL(name)                                                                                 \
+    static __typeof__(name) *real;                                                                 \
+    if (!real)                                                                                     \
+    *(void **)&real = dlsym(RTLD_NEXT, #name)
 
-__attribute__((constructor)) static void readSettings(void)
+static long long setting(const char *name)
 {
-    const char *after = getenv("FAULT_WRITE_AFTER");
-    const char *close = getenv("FAULT_CLOSE");
-    const char *eioAt = getenv("FAULT_EIO_AT");
-    const char *readEioAt = getenv("FAULT_READ_EIO_AT");
-    const char *noThreads = getenv("FAULT_NO_THREADS");
-    const char *noTmpfile = getenv("FAULT_NO_TMPFILE");
-    if (after)
-        sBudget = atoll(after);
-    sFailClose = close && *close == '1';
-    if (eioAt)
-        sEioAt = atoll(eioAt);
-    if (readEioAt)
-        sReadEioAt = atoll(readEioAt);
-    sNoThreads = noThreads && *noThreads == '1';
-    sNoTmpfile = noTmpfile && *noTmpfile == '1';
+    const char *value = getenv(name);
+    return value && *value ? atoll(value) : -1;
 }
 
-static int isWritableFile(int fd)
+/* 1: a regular file open for writing, 0: one open for reading only, -1: anything else */
+static int writable(int fd)
 {
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return 0;
     const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0)
+        return -1;
+    return (flags & O_ACCMODE) != O_RDONLY;
+}
+
+static int covers(long long at, long long from, size_t size)
+{
+    return at >= 0 && from <= at && at < from + (long long)size;
+}
+
+static int fail(int error)
+{
+    errno = error;
+    return -1;
 }
 
 ssize_t write(int fd, const void *buffer, size_t size)
 {
-    static ssize_t (*real)(int, const void *, size_t);
-    if (!real)
-        *(void **)&real = dlsym(RTLD_NEXT, "write"); /* the POSIX way past -Wpedantic */
-    if (sEioAt >= 0 && !__atomic_load_n(&sEioDone, __ATOMIC_SEQ_CST) && isWritableFile(fd)) {
-        const off_t at = lseek(fd, 0, SEEK_CUR);
-        if (at <= sEioAt && sEioAt < at + (off_t)size) {
-            __atomic_store_n(&sEioDone, 1, __ATOMIC_SEQ_CST);
-            errno = EIO;
-            return -1;
-        }
-    }
-    if (sBudget >= 0 && isWritableFile(fd)) {
-        if (sWritten >= sBudget) {
-            errno = ENOSPC;
-            return -1;
-        }
-        if ((long long)size > sBudget - sWritten)
-            size = (size_t)(sBudget - sWritten);
-        sWritten += (long long)size;
-    }
+    static long long written;
+    static int eioDone;
+    REAL(write);
+    const long long budget = setting("FAULT_WRITE_AFTER");
+    if (writable(fd) != 1)
+        return real(fd, buffer, size);
+    if (covers(setting("FAULT_EIO_AT"), lseek(fd, 0, SEEK_CUR), size) &&
+        !__atomic_exchange_n(&eioDone, 1, __ATOMIC_SEQ_CST))
+        return fail(EIO);
+    if (budget >= 0 && written >= budget)
+        return fail(ENOSPC);
+    if (budget >= 0 && (long long)size > budget - written)
+        size = (size_t)(budget - written);
+    written += (long long)size;
     return real(fd, buffer, size);
-}
-
-int close(int fd)
-{
-    static int (*real)(int);
-    if (!real)
-        *(void **)&real = dlsym(RTLD_NEXT, "close");
-    if (sFailClose && isWritableFile(fd)) {
-        real(fd);
-        errno = EIO;
-        return -1;
-    }
-    return real(fd);
-}
-
-static int isReadOnlyFile(int fd)
-{
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return 0;
-    const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
-}
-
-static int readFails(int fd, size_t size, off_t offset)
-{
-    return sReadEioAt >= 0 && offset <= sReadEioAt && sReadEioAt < offset + (off_t)size &&
-           isReadOnlyFile(fd);
 }
 
 ssize_t pread(int fd, void *buffer, size_t size, off_t offset)
 {
-    static ssize_t (*real)(int, void *, size_t, off_t);
-    if (!real)
-        *(void **)&real = dlsym(RTLD_NEXT, "pread");
-    if (readFails(fd, size, offset)) {
-        errno = EIO;
-        return -1;
-    }
+    REAL(pread);
+    if (covers(setting("FAULT_READ_EIO_AT"), offset, size) && writable(fd) == 0)
+        return fail(EIO);
     return real(fd, buffer, size, offset);
 }
-
-/* Where off_t is 64 bits wide, pread64 is pread under another name. */
-ssize_t pread64(int fd, void *buffer, size_t size, off_t offset)
-{
-    return pread(fd, buffer, size, offset);
-}
+ssize_t pread64(int, void *, size_t, off_t) __attribute__((alias("pread")));
 
 int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),
                    void *argument)
 {
-    static int (*real)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
-    if (!real)
-        *(void **)&real = dlsym(RTLD_NEXT, "pthread_create");
-    if (sNoThreads)
-        return EAGAIN;
-    return real(thread, attributes, start, argument);
+    REAL(pthread_create);
+    return setting("FAULT_NO_THREADS") == 1 ? EAGAIN : real(thread, attributes, start, argument);
 }
 
 int openat(int folder, const char *path, int flags, ...)
 {
-    static int (*real)(int, const char *, int, ...);
-    if (!real)
-        *(void **)&real = dlsym(RTLD_NEXT, "openat");
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    if (sNoTmpfile && (flags & O_TMPFILE) == O_TMPFILE) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
+    REAL(openat);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = flags & (O_CREAT | __O_TMPFILE) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    if (setting("FAULT_NO_TMPFILE") == 1 && (flags & O_TMPFILE) == O_TMPFILE)
+        return fail(EOPNOTSUPP);
     return real(folder, path, flags, mode);
 }
-
-/* Where off_t is 64 bits wide, openat64 is openat under another name. */
-int openat64(int folder, const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    return openat(folder, path, flags, mode);
-}
+int openat64(int, const char *, int, ...) __attribute__((alias("openat")));
