@@ -1,6 +1,4 @@
-// Runs Unspool, wired as the program is, on the bundle named by the first argument
-// and closes the window as soon as the bar first moves, as a learner might close it
-// mid-extraction. The process must then end at once, with status 1.
+// Unspool as wired in the program, on the bundle in argv[1], its window closed once the bar moves.
 #include "LinuxMainBundle.h"
 #include "MainMenuViewController.h"
 #include "UnspoolProgram.h"
@@ -14,7 +12,6 @@ int main(int argc, char **argv)
     QApplication application(argc, argv);
     const platform::LinuxMainBundle bundle(QString::fromLocal8Bit(argc > 1 ? argv[1] : ""));
     return unspool::runProgram(application, bundle, [](unspool::MainMenuViewController &c) {
-        // Runs inside the hand-over, while the extraction thread waits for it.
         QObject::connect(c.getProgressBar(), &QProgressBar::valueChanged, c.window(),
                          [window = c.window()] { window->close(); });
     });

@@ -1,55 +1,113 @@
-// The built Wayfarer.app as the learner meets it: copied into a lesson folder and
-// started on a virtual X screen, HOME in a sandbox and a stand-in xdg-open first on
-// PATH; its buttons pressed with xdotool (the lesson button has the focus, Tab
-// moves on to the installer's, then the vendor's).
+// The trust file's byte rules: whole lines (CRLF too), no duplicates, appended to, or left alone.
+#include "TrustFile.h"
+
 #include "QtPrinters.h"
 #include "Sandbox.h"
 #include "TestFiles.h"
 
+#include <QDir>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace
 {
 
-struct RunRow {
-    const char *name, *lessonName;
-    int openerStatus;
-    QStringList made;   // files made first, "@" standing for the lesson folder
-    QStringList keys;   // pressed in the launcher window
-    bool alert;         // an alert titled with the program's name shows; Return dismisses it
-    bool ends;          // the program then ends, with status 0
-    QStringList opened; // what reached xdg-open
-    bool trusted;       // the content folder is a line of the trust file
+struct TrustRow {
+    const char *name;
+    const char *before; // the file's content ("E" is our entry), a "pipe" there, a file at the
+                        // "trust-folder"; nullptr: nothing
+    const char *after;  // the file's content; nullptr: nothing changes
+    const char *lesson = "/l";
+    bool fullDisk = false; // no write may take the file past 8 bytes
 };
 
-std::ostream &operator<<(std::ostream &out, const RunRow &row)
+const TrustRow kTrustRows[] = {
+    {"freshAccountGetsTheChain", nullptr, "E\n"},
+    {"sameLessonAgainNoDuplicate", "E\n", nullptr},
+    {"unfinishedLastLineEndedFirst", "/o", "/o\nE\n"},
+    {"listedAsUnfinishedLastLine", "/o\nE", nullptr},
+    {"listedWithCrlf", "/a\r\nE\r\n/b\r\n", nullptr},
+    {"crlfFileGainsALine", "/o\r\n", "/o\r\nE\n"},
+    {"prefixOfALongerLine", "E/chapter\n", "E/chapter\nE\n"},
+    {"otherBytesKept", "/j\xc3\xbc\n\xff\x80\n", "/j\xc3\xbc\n\xff\x80\nE\n"},
+    {"lineBreakInTheLessonPath", nullptr, nullptr, "/l\n/home"},
+    {"pipeAtTheFile", "pipe", nullptr},
+    {"fileAtTheTrustFolder", "trust-folder", nullptr},
+    {"writeCutShort", "/a/pagewright_files\n", nullptr, "/l", true},
+};
+
+using TrustFileRules = ::testing::TestWithParam<TrustRow>;
+
+TEST_P(TrustFileRules, LeaveTheFileAsExpected)
 {
-    return out << row.name;
+    const TrustRow &row = GetParam();
+    QTemporaryDir home;
+    const QString folder = wayfarer::TrustFile::trustFolderPath(home.path());
+    const QString file = wayfarer::TrustFile::trustFilePath(folder);
+    const QByteArray entry = wayfarer::TrustFile::trustEntry(QString::fromUtf8(row.lesson));
+    const QByteArray before = QByteArray(row.before).replace("E", entry);
+    if (before == "pipe") {
+        ASSERT_TRUE(QDir().mkpath(folder) && ::mkfifo(qPrintable(file), 0644) == 0);
+    } else if (row.before) {
+        ASSERT_TRUE(testfiles::write(before == "trust-folder" ? folder : file, before));
+    }
+    const QStringList state = testfiles::snapshot(home.path());
+    struct stat was {}, is {};
+    const bool existed = ::lstat(qPrintable(file), &was) == 0;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit eightBytes{8, limit.rlim_max};
+    ::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of killing us
+    ::setrlimit(RLIMIT_FSIZE, row.fullDisk ? &eightBytes : &limit);
+    EXPECT_TRUE(wayfarer::TrustFile::addEntry(folder, entry));
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+
+    if (row.after) {
+        EXPECT_EQ(testfiles::read(file), QByteArray(row.after).replace("E", entry));
+    } else {
+        EXPECT_EQ(testfiles::changes(state, testfiles::snapshot(home.path())), QStringList());
+    }
+    // Appended to, never written anew: a write cut short loses no line of others.
+    if (existed && ::lstat(qPrintable(file), &is) == 0) {
+        EXPECT_EQ(is.st_ino, was.st_ino);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, TrustFileRules, ::testing::ValuesIn(kTrustRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The built Wayfarer.app in a lesson folder, on a virtual X screen; Tab: installer, vendor buttons.
+struct RunRow {
+    const char *name;
+    int openerStatus;
+    QStringList made, keys; // files made first ("@": the lesson folder); keys pressed
+    bool alert, ends;       // an alert titled "Wayfarer" shows (Return dismisses it); ends with 0
+    QStringList opened;     // what reached xdg-open
+    bool trusted;           // the content folder is a line of the trust file
+};
 
 const QString kPage = "@/pagewright_files/index.html";
 const QString kPackage = "@/Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg";
 const QStringList kLesson{"space"};
+const QString kName = "My 100% %1 %@"; // the lesson folder's name, as arguments of no format
 
-// Rows that press the lesson button last show that no alert came in between.
 const RunRow kRows[] = {
-    {"lessonOpensAndEnds", "Lesson", 0, {kPage}, kLesson, false, true, {kPage}, true},
-    {"blanksAndPercent", "My 100% %1 %@", 0, {kPage}, kLesson, false, true, {kPage}, true},
-    {"missingStartPageAlerts", "My 100% %1", 0, {}, kLesson, true, false, {}, true},
-    {"openerWithoutHandlerAlerts", "Lesson", 3, {kPage}, kLesson, true, false, {kPage}, true},
-    {"unwritableTrustAlertsThenLaunches", "Lesson", 0, {kPage, "@/../home/Library"}, kLesson,
-     true, true, {kPage}, false},
-    {"installerOpened", "Lesson", 0, {kPage, kPackage}, {"Tab", "space", "shift+Tab", "space"},
-     false, true, {kPackage, kPage}, true},
-    {"noInstallerPackageAlerts", "Lesson", 0, {kPage}, {"Tab", "space"}, true, false, {}, false},
-    {"vendorSiteOpened", "Lesson", 0, {kPage},
-     {"Tab", "Tab", "space", "shift+Tab", "shift+Tab", "space"}, false, true,
-     {"http://www.example.com/", kPage}, true},
+    {"lessonOpensAndEnds", 0, {kPage}, kLesson, false, true, {kPage}, true},
+    {"missingStartPageAlerts", 0, {}, kLesson, true, false, {}, true},
+    {"openerWithoutHandlerAlerts", 3, {kPage}, kLesson, true, false, {kPage}, true},
+    {"unwritableTrustAlertsThenLaunches", 0, {kPage, "@/../home/Library"}, kLesson, true, true,
+     {kPage}, false},
+    {"installerAndVendorSiteOpened", 0, {kPage, kPackage},
+     {"Tab", "space", "Tab", "space", "shift+Tab", "shift+Tab", "space"}, false, true,
+     {kPackage, "http://www.example.com/", kPage}, true},
 };
 
-class WayfarerBundle : public ::testing::TestWithParam<RunRow>
-{
-};
+using WayfarerBundle = ::testing::TestWithParam<RunRow>;
 
 TEST_P(WayfarerBundle, AnswersItsButtons)
 {
@@ -57,8 +115,8 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     if (!haveDisplay())
         GTEST_SKIP() << "needs an X display (ctest runs this under xvfb-run)";
     Sandbox box;
-    const QString lesson = box.path(QString::fromUtf8(row.lessonName));
-    const QString bundle = box.copyBundle(WAYFARER_BUNDLE, QString::fromUtf8(row.lessonName) + "/Wayfarer.app");
+    const QString lesson = box.path(kName);
+    const QString bundle = box.copyBundle(WAYFARER_BUNDLE, kName + "/Wayfarer.app");
     ASSERT_TRUE(!bundle.isEmpty() && box.writeOpener(row.openerStatus));
     for (QString path : row.made)
         ASSERT_TRUE(testfiles::write(path.replace('@', lesson), "x"));
@@ -66,13 +124,13 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     QProcess &wayfarer = box.start(bundleProgram(bundle, "Wayfarer"), {}, true);
     const QByteArray window = waitForWindow(wayfarer.processId(), "^Lesson Setup$");
     ASSERT_FALSE(window.isEmpty()) << "the launcher window never appeared";
-    ASSERT_TRUE(xdotool({"windowfocus", "--sync", window}) && xdotool(QStringList{"key"} + row.keys));
+    ASSERT_TRUE(xdotool({"windowfocus", "--sync", window}) &&
+                xdotool(QStringList{"key"} + row.keys));
     if (row.alert) {
         const QByteArray alert = waitForWindow(wayfarer.processId(), "^Wayfarer$");
         ASSERT_FALSE(alert.isEmpty()) << "no alert appeared";
-        if (row.ends) {
-            ASSERT_TRUE(xdotool({"windowfocus", "--sync", alert}) && xdotool({"key", "Return"}));
-        }
+        ASSERT_TRUE(!row.ends ||
+                    (xdotool({"windowfocus", "--sync", alert}) && xdotool({"key", "Return"})));
     }
     if (row.ends) {
         EXPECT_TRUE(wayfarer.waitForFinished(60000) && wayfarer.exitCode() == 0);
