@@ -1,9 +1,6 @@
-// Runs of the built Quiesce.app on a virtual X screen, as the installer runs it:
-// HOME is a test folder whose copy of the plug-in real processes hold, and in a
-// mount namespace of the run's own /usr/bin/pkexec is a stand-in that runs the test
-// build of the root helper (or answers as a dismissed dialog does). Buttons are
-// clicked where a twin window of the same controller class over the same holders
-// has them.
+// Runs of the built Quiesce.app on a virtual X screen over real holders of HOME's plug-in, with
+// a stand-in /usr/bin/pkexec (in a mount namespace of its own) that runs the test build of the
+// root helper or refuses; buttons are clicked where a twin window of the same controller has them.
 #include "CGMCApp.h"
 #include "LinuxWorkspace.h"
 #include "QtAlerts.h"
@@ -25,6 +22,7 @@ namespace
 
 const QString kPlugin = "/Library/Internet Plug-Ins/Glimmer Player.plugin";
 const QString kHold = "exec 3<\"$0\"; exec sleep 600";
+const QString kProgram = QUIESCE_BUNDLE "/Contents/MacOS/Quiesce";
 
 class QuiesceRun : public ::testing::Test
 {
@@ -49,17 +47,16 @@ class QuiesceRun : public ::testing::Test
     // Quiesce with its own /usr/bin/pkexec; its window is up unless nothing holds.
     QProcess &run(bool held = true, const QString &refuse = {}, const QString &hold = "/dev/null")
     {
-        QProcess &quiesce = box.start(
-            "/usr/bin/unshare",
-            {"--mount", "/bin/sh", "-c", "mount --bind \"$0\" /usr/bin/pkexec && exec \"$1\"",
-             box.bin() + "/pkexec", QUIESCE_BUNDLE "/Contents/MacOS/Quiesce"},
-            true,
-            {{"HELPER", QUIESCE_ROOT_HELPER},
-             {"QUIESCE_TEST_HOME", box.home()},
-             {"QUIESCE_TEST_SYSTEM_ROOT", box.path("root")},
-             {"ASKED", box.path("asked")},
-             {"REFUSE", refuse},
-             {"HOLD", hold}});
+        const QString mount = "mount --bind \"$0\" /usr/bin/pkexec && exec \"$1\"";
+        QProcess &quiesce =
+            box.start("/usr/bin/unshare",
+                      {"--mount", "/bin/sh", "-c", mount, box.bin() + "/pkexec", kProgram}, true,
+                      {{"HELPER", QUIESCE_ROOT_HELPER},
+                       {"QUIESCE_TEST_HOME", box.home()},
+                       {"QUIESCE_TEST_SYSTEM_ROOT", box.path("root")},
+                       {"ASKED", box.path("asked")},
+                       {"REFUSE", refuse},
+                       {"HOLD", hold}});
         if (held) {
             window = waitForWindow(quiesce.processId(), "^Close Applications$");
             EXPECT_FALSE(window.isEmpty());
@@ -85,7 +82,7 @@ class QuiesceRun : public ::testing::Test
         const QTableView *table = twin.getUiRichViewTableView();
         close = centre(table->indexWidget(table->model()->index(0, 2))->findChild<QPushButton *>());
     }
-    // What a click did shows in what follows; one at a window gone by then does nothing.
+    // A click's effect shows in what follows; one at a window gone by then does nothing.
     void click(QPoint at)
     {
         xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()),
@@ -140,8 +137,7 @@ TEST_F(QuiesceRun, ForceCloseAllEndsEveryHolderThenItselfWithZero)
     EXPECT_EQ(bystander.state(), QProcess::Running);
 }
 
-// The stand-in hands the helper the plug-in, and the helper never signals itself:
-// Force Close All lists it again and stays.
+// The stand-in hands the helper the plug-in, which it never kills: the window lists it again.
 TEST_F(QuiesceRun, AHolderThatSurvivesForceCloseAllKeepsTheWindowUp)
 {
     QProcess &plain = holder();
@@ -167,9 +163,8 @@ TEST_F(QuiesceRun, ARefusedAuthorisationChangesNothingAndAsksAgain)
     EXPECT_EQ(testfiles::snapshot(box.home()), before);
 }
 
-// Other programs of Quiesce's user must not borrow its descriptors (the pipe to the
-// root helper) through /proc. Root passes that check anyway, so all run as nobody;
-// Quiesce's input is a file nobody may read, so only the process check stands.
+// Other programs of its user must not borrow its descriptors (the pipe to the root helper)
+// through /proc; all run as nobody, and its input is a file only root may read.
 TEST_F(QuiesceRun, ItsDescriptorsAreClosedToOtherProgramsOfItsUser)
 {
     const QStringList nobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
@@ -185,8 +180,7 @@ TEST_F(QuiesceRun, ItsDescriptorsAreClosedToOtherProgramsOfItsUser)
     QProcess quiesce;
     quiesce.setProcessEnvironment(box.environment());
     quiesce.setStandardInputFile(box.bin() + "/pkexec"); // root's, 0700
-    quiesce.start("/usr/bin/setpriv",
-                  nobody + QStringList{QUIESCE_BUNDLE "/Contents/MacOS/Quiesce"});
+    quiesce.start("/usr/bin/setpriv", nobody + QStringList{kProgram});
     // Its watcher thread starts once its window is up.
     const QString threads = QString("/proc/%1/task").arg(quiesce.processId());
     ASSERT_TRUE(
@@ -196,18 +190,8 @@ TEST_F(QuiesceRun, ItsDescriptorsAreClosedToOtherProgramsOfItsUser)
     quiesce.waitForFinished();
 }
 
-struct PoliteRow {
-    const char *what;
-    const char *mode; // the window holder's, nullptr for a holder without window
-    bool endsWhenAsked;
-};
-
-void PrintTo(const PoliteRow &row, std::ostream *out)
-{
-    *out << row.what;
-}
-
-class PoliteClose : public QuiesceRun, public ::testing::WithParamInterface<PoliteRow>
+// The window holder's mode, or nullptr for a holder without a window.
+class PoliteClose : public QuiesceRun, public ::testing::WithParamInterface<const char *>
 {
 };
 
@@ -215,14 +199,15 @@ class PoliteClose : public QuiesceRun, public ::testing::WithParamInterface<Poli
 // at the next Close, or at once for a holder without a window.
 TEST_P(PoliteClose, AsksAWindowFirstAndSendsTermTheSecondTime)
 {
-    const PoliteRow &row = GetParam();
+    const char *mode = GetParam();
+    const bool endsWhenAsked = mode && qstrcmp(mode, "closes") == 0;
     QProcess window; // read for "asked"
     window.setProcessEnvironment(box.environment(true));
-    if (row.mode) {
-        window.start(QUIESCE_WINDOW_HOLDER, {plugin, row.mode, "Holder"});
+    if (mode) {
+        window.start(QUIESCE_WINDOW_HOLDER, {plugin, mode, "Holder"});
         ASSERT_FALSE(waitForWindow(window.processId(), "^holder$").isEmpty());
     }
-    QProcess &held = row.mode ? window : holder();
+    QProcess &held = mode ? window : holder();
     QProcess &quiesce = run();
     click(close);
     QByteArray said;
@@ -230,25 +215,22 @@ TEST_P(PoliteClose, AsksAWindowFirstAndSendsTermTheSecondTime)
         return waitUntil(
             [&] { return (said += window.readAllStandardOutput()).contains("asked"); });
     };
-    if (row.mode && !row.endsWhenAsked) {
+    if (mode && !endsWhenAsked) {
         ASSERT_TRUE(asked());
         EXPECT_EQ(held.state(), QProcess::Running);
         click(close);
     }
-    EXPECT_EQ(endsWith(held), row.endsWhenAsked ? 0 : -1);
-    EXPECT_EQ(row.mode && asked(), row.mode != nullptr);
+    EXPECT_EQ(endsWith(held), endsWhenAsked ? 0 : -1);
+    EXPECT_EQ(mode && asked(), mode != nullptr);
     if (quiesce.state() == QProcess::Running)
         click(close); // its list may have been read before the holder let go
     EXPECT_EQ(endsWith(quiesce), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PoliteClose,
-                         ::testing::Values(PoliteRow{"a window that closes", "closes", true},
-                                           PoliteRow{"a window kept open", "stays", false},
-                                           PoliteRow{"no window", nullptr, false}));
+INSTANTIATE_TEST_SUITE_P(Table, PoliteClose, ::testing::Values("closes", "stays", nullptr));
 
-// The desktop's data folders, laid out before GLib reads them (once per process).
-// GLib ignores an entry whose program is missing, so entries no child runs name true.
+// The desktop's data folders, laid out before GLib reads them (once per process). GLib ignores
+// an entry whose program is missing, so entries no child runs name true.
 class DesktopData : public ::testing::Environment
 {
   public:
@@ -261,21 +243,17 @@ class DesktopData : public ::testing::Environment
             ASSERT_TRUE(testfiles::write(entry(id), "[Desktop Entry]\nType=Application\n" +
                                                         lines.toUtf8().replace('|', '\n')));
         };
-        write("org.example.Viewer", "Name=Lesson Viewer|Exec=/bin/true 1|StartupWMClass=Holder|"
-                                    "Icon=" +
-                                        folder + "/viewer.png|");
+        write("org.example.Viewer", "Name=Lesson Viewer|Exec=/bin/true 1|StartupWMClass=Holder|");
         write("org.example.Launched", "Name=Launched Lesson|Exec=/bin/true 2|Icon=launched|");
         write("org.example.Reader", "Name=Lesson Reader|Exec=" + folder + "/bin/reader %f|");
         write("org.example.A", "Name=Shared A|Exec=" + folder + "/bin/shared|");
         write("org.example.B", "Name=Shared B|Exec=" + folder + "/bin/shared %U|");
-        QImage image(48, 48, QImage::Format_RGB32);
-        image.fill(Qt::blue);
-        ASSERT_TRUE(image.save(folder + "/viewer.png"));
         ASSERT_TRUE(testfiles::write(folder + "/icons/hicolor/index.theme",
                                      "[Icon Theme]\nName=T\nDirectories=48\n[48]\nSize=48\n"));
+        QImage image(48, 48, QImage::Format_RGB32);
         image.fill(Qt::green);
-        QDir().mkpath(folder + "/icons/hicolor/48");
-        ASSERT_TRUE(image.save(folder + "/icons/hicolor/48/launched.png"));
+        ASSERT_TRUE(QDir().mkpath(folder + "/icons/hicolor/48") &&
+                    image.save(folder + "/icons/hicolor/48/launched.png"));
         for (const char *tool : {"/bin/reader", "/bin/shared"})
             ASSERT_TRUE(testfiles::writeExecutable(folder + tool, testfiles::read("/bin/sleep")));
         qputenv("XDG_DATA_DIRS", folder.toUtf8());
@@ -293,11 +271,10 @@ const auto *const kDesktopData = ::testing::AddGlobalTestEnvironment(new Desktop
 struct NameRow {
     const char *what;
     const char *program;  // absolute or below the data folder; "" the window holder
-    const char *launched; // GIO_LAUNCHED_DESKTOP_FILE's entry, then _PID: "$$" its own
-    const char *launchedPid;
-    const char *id; // the entry expected, "" for none
+    const char *launched; // GIO_LAUNCHED_DESKTOP_FILE_PID beside the Launched entry, or nullptr
+    const char *id;       // the entry expected, "" for none
     const char *name;
-    QRgb icon; // its icon's colour, 0 for none
+    bool icon; // the entry's green icon
 };
 
 void PrintTo(const NameRow &row, std::ostream *out)
@@ -322,14 +299,11 @@ TEST_P(DesktopNames, NameAndIconComeFromTheDesktopEntry)
         child.start(program, {"/dev/null", "closes", "Holder"});
         ASSERT_FALSE(waitForWindow(child.processId(), "^holder$").isEmpty());
     } else {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (*row.launched)
-            environment.insert("GIO_LAUNCHED_DESKTOP_FILE", DesktopData::entry(row.launched));
-        child.setProcessEnvironment(environment);
-        const QString named =
-            QString("export GIO_LAUNCHED_DESKTOP_FILE_PID=%1; ").arg(row.launchedPid);
+        const QString launch = "export GIO_LAUNCHED_DESKTOP_FILE=\"$1\" "
+                               "GIO_LAUNCHED_DESKTOP_FILE_PID=%1; ";
         child.start("/bin/sh",
-                    {"-c", (*row.launchedPid ? named : "") + "exec \"$0\" 600", program});
+                    {"-c", (row.launched ? launch.arg(row.launched) : "") + "exec \"$0\" 600",
+                     program, DesktopData::entry("org.example.Launched")});
     }
     ASSERT_FALSE(program.isEmpty());
     const QString exe = QString("/proc/%1/exe").arg(child.processId());
@@ -343,21 +317,19 @@ TEST_P(DesktopNames, NameAndIconComeFromTheDesktopEntry)
     EXPECT_EQ(record.value("NSApplicationName").toString(), row.name);
     const QIcon icon = platform::QtApplicationIcons(QString()).iconForBundle(
         record.value("NSApplicationPath").toString());
-    EXPECT_EQ(icon.isNull() ? 0 : icon.pixmap(16).toImage().pixel(8, 8) & 0xffffff, row.icon);
+    EXPECT_EQ(!icon.isNull() && icon.pixmap(16).toImage().pixel(8, 8) == qRgb(0, 255, 0), row.icon);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DesktopNames,
-    ::testing::Values(
-        NameRow{"launched with the entry", "/bin/sleep", "org.example.Launched", "",
-                "org.example.Launched", "Launched Lesson", 0x00ff00},
-        NameRow{"launched, named itself", "/bin/sleep", "org.example.Launched", "$$",
-                "org.example.Launched", "Launched Lesson", 0x00ff00},
-        NameRow{"launched, another named", "/bin/sleep", "org.example.Launched", "1", "", "", 0},
-        NameRow{"its window's class", "", "", "", "org.example.Viewer", "Lesson Viewer", 0x0000ff},
-        NameRow{"the one entry running it", "bin/reader", "", "", "org.example.Reader",
-                "Lesson Reader", 0},
-        NameRow{"two entries running it", "bin/shared", "", "", "", "", 0},
-        NameRow{"no entry", "/bin/sleep", "", "", "", "", 0}));
+    ::testing::Values(NameRow{"launched, named itself", "/bin/sleep", "$$", "org.example.Launched",
+                              "Launched Lesson", true},
+                      NameRow{"launched, another named", "/bin/sleep", "1", "", "", false},
+                      NameRow{"its window's class", "", nullptr, "org.example.Viewer",
+                              "Lesson Viewer", false},
+                      NameRow{"the one entry running it", "bin/reader", nullptr,
+                              "org.example.Reader", "Lesson Reader", false},
+                      NameRow{"two entries running it", "bin/shared", nullptr, "", "", false},
+                      NameRow{"no entry", "/bin/sleep", nullptr, "", "", false}));
 
 } // namespace

@@ -1,22 +1,17 @@
-// The plug-in's locations for the test build of the root helper, never installed
-// nor bundled: the tests point them at temporary folders.
+// The plug-in's locations for the test build of the root helper, which is never installed nor
+// bundled: the tests point them at temporary folders.
 #include "Guard.h"
 
 #include <cstdlib>
 
-namespace roothelper
-{
-
-std::string systemRoot()
+std::string roothelper::systemRoot()
 {
     const char *root = std::getenv("QUIESCE_TEST_SYSTEM_ROOT");
     return root ? root : "/";
 }
 
-std::string userHome()
+std::string roothelper::userHome()
 {
     const char *home = std::getenv("QUIESCE_TEST_HOME");
-    return home ? home : homeOfInvokingUser();
+    return home ? home : roothelper::homeOfInvokingUser();
 }
-
-} // namespace roothelper

@@ -1,7 +1,6 @@
-// A holder of the plug-in with one window, for the close tests: keeps <file> open,
-// shows a window of class <class>, and prints "asked" each time the window is asked
-// to close; it then closes and ends with 0 ("closes") or stays open ("stays").
-//   quiesce_window_holder <file> <closes|stays> <class>
+// A holder of the plug-in with one window, for the close tests:
+//   quiesce_window_holder <file kept open> <closes|stays> <window class>
+// prints "asked" each time its window is asked to close, then closes (ending with 0) or stays.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -9,15 +8,8 @@
 
 #include <cstdio>
 
-namespace
-{
-
-class Window : public QWidget
-{
-  public:
+struct Window : QWidget {
     bool stays = false;
-
-  protected:
     void closeEvent(QCloseEvent *event) override
     {
         std::puts("asked");
@@ -25,8 +17,6 @@ class Window : public QWidget
         event->setAccepted(!stays);
     }
 };
-
-} // namespace
 
 int main(int argc, char **argv)
 {

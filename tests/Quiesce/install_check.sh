@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# cmake --install into a staging folder: the root helper under libexec, mode 0755,
-# root's when installed as root, without RUNPATH; its polkit action, well-formed,
-# in /usr/share/polkit-1/actions, asking for an administrator and naming the
-# helper's installed path.   install_check.sh <build folder> <helper's installed path>
+# cmake --install into a staging folder lays the root helper (0755, root's, no RUNPATH) and a
+# polkit action asking for an administrator to run it.  install_check.sh <build> <helper's path>
 set -euo pipefail
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
