@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# single-file-test.sh LESSON-PACK SAMPLE WORK PACKAGE...: packs SAMPLE as a single file
-# with an icon; its bundles are self-contained, a damaged copy unpacks nothing, Unspool
-# falls back to xcb from a Wayland setting; then a learner opens it (sh "<Lesson>.run",
-# offscreen) in a bare Debian root of the base PACKAGEs only: the lesson unpacks into
-# the private temporary folder and the setup launcher starts.
+# single-file-test.sh LESSON-PACK SAMPLE WORK PACKAGE...: SAMPLE packed as a single file with an
+# icon: its bundles are self-contained, a damaged copy unpacks nothing, Unspool falls back to xcb
+# from a Wayland setting, and in a bare Debian root of the base PACKAGEs only (77: none here) it
+# unpacks into a private lesson folder and starts the setup launcher.
 set -euo pipefail
 here=$(dirname "$0") pack=$1 sample=$2 work=$3
 shift 3
 name="How Rivers Shape the Land"
 fail() { echo "single-file-test: $*" >&2; exit 1; }
+skip() { echo "single-file-test: skipped: $*" >&2; exit 77; }
+# The ids of the running programs whose path matches a pattern.
+running() { for exe in /proc/[0-9]*/exe; do [[ "$(readlink "$exe" 2>/dev/null)" != $1 ]] || echo "${exe//[^0-9]/}"; done; }
 rm -rf "$work" && mkdir -p "$work/archive" && mkdir -m 0700 "$work/damaged-tmp" "$work/wayland-tmp"
 convert -size 96x64 xc:'#c04020' "$work/icon.png"
 "$pack" --single-file --icon "$work/icon.png" "$sample" "$name" "$work/out" >/dev/null
@@ -29,24 +31,35 @@ TMPDIR="$work/wayland-tmp" QT_QPA_PLATFORM=wayland xvfb-run -a -s "-screen 0 102
   timeout 120 "$app/Contents/MacOS/Unspool" >"$work/wayland.log" 2>&1 || fail "no fallback to xcb"
 [ -f "$work/wayland-tmp/Brindle_Lessons/$name/pagewright_files/index.html" ] || fail "nothing unpacked on xcb"
 
-status=0
-root=$("$here/make-base-root.sh" "$@") || status=$?
-[ "$status" -ne 77 ] || exit 77
-[ "$status" -eq 0 ] || fail "no base root"
+# The base root (Debian's minimal set and PACKAGEs from $DEBIAN_MIRROR), cached in
+# $BASE_ROOT_CACHE per suite, mirror and list; made aside and renamed, so never half-made.
+[ "$(id -u)" -eq 0 ] && command -v debootstrap >/dev/null || skip "debootstrap and chroot need root"
+suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+include=$(printf '%s\n' "$@" | sort -u | paste -sd, -)
+cache=${BASE_ROOT_CACHE:-/var/cache/brindle-debootstrap}
+root=$cache/$(printf '%s\n' "$suite" "$mirror" "$include" | sha256sum | cut -c1-16)
+mkdir -p "$cache" && exec 9>"$root.lock" && flock 9
+if [ ! -f "$root/.complete" ]; then
+  scratch=$(mktemp -d "$root.making.XXXXXX") && trap 'rm -rf --one-file-system "$scratch"' EXIT
+  debootstrap --variant=minbase --include="$include" "$suite" "$scratch" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+    fail "debootstrap failed: $(tail -n 20 "$work/debootstrap.log")"
+  rm -f "$scratch/var/cache/apt/archives/"*.deb && touch "$scratch/.complete"
+  rm -rf --one-file-system "$root" && mv "$scratch" "$root"
+fi
+exec 9>&-
 [ -z "$(find "$root/usr/lib/x86_64-linux-gnu" -maxdepth 1 -name 'libQt6*' -o -name 'libminizip*' -o -name 'libplist*')" ] ||
   fail "the base root holds Qt or a library of ours"
 inside=/tmp/single-file-test.$$
 cleanup() {
-  for exe in /proc/[0-9]*/exe; do
-    [[ "$(readlink "$exe" 2>/dev/null)" != "$root$inside/"* ]] || kill -9 "$(basename "$(dirname "$exe")")" 2>/dev/null
-  done
+  kill -9 $(running "$root$inside/*") 2>/dev/null || true
   umount -l "$root/proc" "$root/dev" 2>/dev/null || true
   rm -rf --one-file-system "${root:?}$inside"
 }
 trap cleanup EXIT
 mkdir -p -m 0700 "$root$inside/learner" "$root$inside/home"
 cp "$run" "$root$inside/lesson.run"
-mount -t proc proc "$root/proc" && mount --bind /dev "$root/dev" || { echo "cannot mount in the root" >&2; exit 77; }
+mount -t proc proc "$root/proc" && mount --bind /dev "$root/dev" || skip "cannot mount in the root"
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME="$inside/home" TMPDIR="$inside/learner" \
   QT_QPA_PLATFORM=offscreen timeout 120 sh "$inside/lesson.run" >"$work/root-run.log" 2>&1 ||
   fail "the single file failed in the base root: $(tail -n 20 "$work/root-run.log")"
@@ -54,9 +67,7 @@ lesson="$root$inside/learner/Brindle_Lessons/$name"
 [ -f "$lesson/pagewright_files/index.html" ] || fail "no start page in the private lesson folder"
 [ "$(stat -c %a "$lesson")" = 700 ] || fail "the lesson folder is open to others"
 for _ in $(seq 300); do
-  for exe in /proc/[0-9]*/exe; do
-    [ "$(readlink "$exe" 2>/dev/null)" != "$lesson/Wayfarer.app/Contents/MacOS/Wayfarer" ] || exit 0
-  done
+  [ -z "$(running "$lesson/Wayfarer.app/Contents/MacOS/Wayfarer")" ] || exit 0
   sleep 0.1
 done
 fail "the setup launcher did not start: $(tail -n 20 "$work/root-run.log")"

@@ -1,40 +1,54 @@
-// The real packer over real folders, its output read back by Info-ZIP, and each
-// lesson it writes opened by the built Unspool offscreen.
+// The real packer over real folders, its output read back by Info-ZIP and Python's zipfile,
+// and each lesson it writes opened by the built Unspool offscreen. Big files are sparse.
 #include "BundledQt.h"
 #include "ChildRun.h"
 #include "LinuxMainBundle.h"
 #include "NamePolicy.h"
 #include "PackerHarness.h"
+#include "ProcessRunner.h"
 #include "QtPrinters.h"
 #include "Sandbox.h"
+#include "TestFiles.h"
+#include "Waiting.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QIcon>
 #include <QImage>
-#include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace packertest;
 
 namespace
 {
 
-// One packer run's paths and arguments in a sandbox; rows change them or the disk.
+QByteArray unzip(const QStringList &arguments)
+{
+    return platform::runProcess("unzip", arguments).output;
+}
+
+// One packer run's paths and arguments in a sandbox; tests change them or the disk.
 struct Packing {
     Sandbox box;
-    QString unspool = UNSPOOL_BUNDLE, wayfarer = box.path("Wayfarer.app");
+    QString unspool = box.path("Unspool.app"), wayfarer = box.path("Wayfarer.app");
     QString content = box.path("content"), name = "Lesson", output = box.path("out");
     QStringList extra;
     Packing()
     {
-        writeFakeBundle(wayfarer, "Wayfarer");
+        for (const QString program : {"Unspool", "Wayfarer"}) { // minimal: a script that exits 0
+            const QString contents = box.path(program + ".app/Contents/");
+            const QByteArray plist = "<plist><dict><key>CFBundleExecutable</key><string>" +
+                                     program.toUtf8() + "</string></dict></plist>";
+            testfiles::write(contents + "Info.plist", plist);
+            testfiles::writeExecutable(contents + "MacOS/" + program, "#!/bin/sh\nexit 0\n");
+        }
         testfiles::write(content + "/index.html", "<h1>Start</h1>");
         testfiles::write(content + "/images/river.svg", "<svg/>");
         QDir().mkpath(output);
@@ -46,38 +60,22 @@ struct Packing {
     }
     QString bundle(const QString &path = {}) const { return output + "/" + name + ".app" + path; }
     QString archive() const { return bundle("/Contents/Resources/archive.zip"); }
+    QStringList entries() const
+    {
+        return QString::fromUtf8(unzip({"-Z1", archive()})).split('\n', Qt::SkipEmptyParts);
+    }
 };
-
-// A file at `relative` below `folder`, its folders made on the way, all as bytes.
-bool plant(QByteArray path, const QByteArray &relative)
-{
-    const QList<QByteArray> parts = relative.split('/');
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i)
-        ::mkdir((path += '/' + parts[i]).constData(), 0755);
-    const int fd = ::open((path + '/' + parts.last()).constData(), O_WRONLY | O_CREAT, 0644);
-    return fd >= 0 && ::write(fd, "data", 4) == 4 && ::close(fd) == 0;
-}
-
-bool link(const QString &target, const QString &path)
-{
-    return QFile::link(target, path);
-}
 
 // NameOnly: a name no file on disk can carry, so only the policy itself is asked.
 enum Verdict { Packed, Skipped, Refused, NameOnly };
 
 struct Row {
     const char *id;
-    QByteArray file; // planted below the content folder
+    QByteArray file; // planted below the content folder, as bytes
     Verdict verdict, keepAll;
     const char *message = ""; // in the packer's line(s) on standard error
     bool (*fault)(Packing &) = nullptr;
 };
-
-std::ostream &operator<<(std::ostream &os, const Row &r)
-{
-    return os << r.id;
-}
 
 // clang-format off
 const Row kNames[] = {
@@ -85,13 +83,10 @@ const Row kNames[] = {
     {"unicode", "R\xc3\xado y Lagos/\xe2\x82\xac \xf0\x9f\x8c\x8a.html", Packed, Packed},
     {"not_utf8", "caf\xe9.html", Refused, Refused, "/caf\\xe9.html: its name is not valid UTF-8"},
     {"line_break", "a\nb.html", Refused, Refused, "/a\\x0ab.html: its name holds a control"},
-    {"escape", "e\x1b[31m.html", Refused, Refused, "/e\\x1b[31m.html: its name holds a control"},
     {"delete", "a\x7f.html", Refused, Refused, "/a\\x7f.html: its name holds a control"},
     {"backslash", "a\\b.html", Refused, Refused, "/a\\b.html: its name holds a backslash"},
     {"dot_dot_part", "a/../b.html", NameOnly, Refused},
-    {"dot_part", "a/./b.html", NameOnly, Refused},
     {"doubled_slash", "a//b.html", NameOnly, Refused},
-    {"leading_slash", "/a.html", NameOnly, Refused},
     {"ds_store", ".DS_Store", Skipped, Packed, "/.DS_Store (desktop litter"},
     {"icon_return", "Icon\r", Skipped, Refused, "/Icon\\x0d (desktop litter"},
     {"macosx_folder", "__MACOSX/a.html", Skipped, Packed, "/__MACOSX (desktop litter"},
@@ -104,22 +99,19 @@ const Row kNames[] = {
 #define SET(what) [](Packing &s) { return what, true; }
 #define DO(what) [](Packing &s) { return what; }
 const Row kRefusals[] = {
-    {"lesson_odd", "", Packed, Packed, "", SET(s.name = "R\xc3\xado 100% %@")},
-    {"lesson_longest", "", Packed, Packed, "", SET(s.name = QString(251, 'x'))},
+    {"lesson_longest", "", Packed, Packed, "", SET(s.name = "R\xc3\xado %@" + QString(244, 'x'))},
     {"lesson_too_long", "", Refused, Refused, "too long (256 bytes", SET(s.name = QString(252, 'x'))},
     {"lesson_empty", "", Refused, Refused, "the lesson name is empty", SET(s.name = "")},
     {"lesson_dot_dot", "", Refused, Refused, "is not a folder name", SET(s.name = "..")},
-    {"lesson_slash", "", Refused, Refused, "contains \"/\"", SET(s.name = "a/b")},
     {"lesson_backslash", "", Refused, Refused, "contains \"\\\"", SET(s.name = "..\\a")},
     {"lesson_line_break", "", Refused, Refused, "control character", SET(s.name = "a\nb")},
     {"no_start_page", "", Refused, Refused, "has no start page", DO(QFile::remove(s.content + "/index.html"))},
     {"named_pipe", "", Refused, Refused, "images/pipe is not a regular file",
      DO(::mkfifo(QFile::encodeName(s.content + "/images/pipe").constData(), 0644) == 0)},
-    {"link", "", Refused, Refused, "a.txt is a symbolic link", DO(link("/etc/hostname", s.content + "/a.txt"))},
-    {"linked_folder", "", Refused, Refused, "/b is a symbolic link", DO(link(s.content + "/images", s.content + "/b"))},
-    {"link_in_wayfarer", "", Refused, Refused, "/c is a symbolic link", DO(link("Info.plist", s.wayfarer + "/c"))},
+    {"linked_folder", "", Refused, Refused, "/b is a symbolic link", DO(QFile::link(s.content + "/images", s.content + "/b"))},
+    {"link_in_wayfarer", "", Refused, Refused, "/c is a symbolic link", DO(QFile::link("Info.plist", s.wayfarer + "/c"))},
     {"content_missing", "", Refused, Refused, "none is not a folder", SET(s.content = s.box.path("none"))},
-    {"output_exists", "", Refused, Refused, "(use --replace", DO(link("none", s.bundle()))},
+    {"output_exists", "", Refused, Refused, "(use --replace", DO(QFile::link("none", s.bundle()))},
     {"output_in_content", "", Refused, Refused, "lies inside the content", SET(s.output = s.content + "/o")},
     {"no_installer", "", Refused, Refused, "none.pkg does not exist", SET(s.extra = QStringList({"--installer", "none.pkg"}))},
     {"not_a_bundle", "", Refused, Refused, "not a built Unspool bundle", SET(s.unspool = s.content)},
@@ -133,40 +125,39 @@ Verdict verdictOf(const PackerRun &run)
     return run.exitCode != 0 ? Refused : run.err.contains("skipping") ? Skipped : Packed;
 }
 
-class PackerTable : public ::testing::TestWithParam<Row>
-{
-};
+using PackerTable = ::testing::TestWithParam<Row>;
 
-// Refused: one line, and nothing written anywhere. Skipped: one line per item
-// skipped. Packed (with --keep-all when that differs): the lesson opens with every
-// file where its name says.
+// Refused: one line, nothing written. Skipped: one line per item skipped. Packed (with
+// --keep-all when that differs): the lesson opens with every file where its name says.
 TEST_P(PackerTable, PacksSkipsOrRefusesAndTheLessonOpensAsNamed)
 {
     const Row &row = GetParam();
-    if (!row.file.isEmpty()) {
-        EXPECT_EQ(NamePolicy::entryNameProblem(row.file).isEmpty(), row.keepAll != Refused);
-    }
+    EXPECT_TRUE(row.file.isEmpty() ||
+                NamePolicy::entryNameProblem(row.file).isEmpty() == (row.keepAll != Refused));
     if (row.verdict == NameOnly)
         return;
     Packing s;
-    ASSERT_TRUE(row.file.isEmpty() || plant(QFile::encodeName(s.content), row.file));
+    s.unspool = UNSPOOL_BUNDLE;
+    if (!row.file.isEmpty()) {
+        const std::filesystem::path file = (QFile::encodeName(s.content) + '/' + row.file).data();
+        std::filesystem::create_directories(file.parent_path());
+        ASSERT_TRUE(std::ofstream(file) << "data");
+    }
     ASSERT_TRUE(!row.fault || row.fault(s));
     const QStringList before = testfiles::snapshot(s.box.path());
     PackerRun run = runPacker(s.arguments());
     EXPECT_EQ(verdictOf(run), row.verdict) << run.err.constData();
-    if (row.verdict != Packed) {
-        EXPECT_EQ(run.err.count('\n'), row.verdict == Refused ? 1 : 2) << run.err.constData();
-        EXPECT_TRUE(run.err.startsWith("lesson-pack: ") && run.err.contains(row.message))
-            << run.err.constData();
-    }
+    EXPECT_TRUE(row.verdict == Packed ||
+                (run.err.count('\n') == (row.verdict == Refused ? 1 : 2) &&
+                 run.err.startsWith("lesson-pack: ") && run.err.contains(row.message)))
+        << run.err.constData();
     if (row.verdict == Refused) {
         EXPECT_EQ(testfiles::changes(before, testfiles::snapshot(s.box.path())), QStringList());
     }
     const QString file = QString::fromUtf8(row.file);
     if (row.verdict == Skipped) {
-        EXPECT_FALSE(entryNames(s.archive()).contains("pagewright_files/" + file));
-        run = runPacker(s.arguments() << "--keep-all"
-                                      << "--replace");
+        EXPECT_FALSE(s.entries().contains("pagewright_files/" + file));
+        run = runPacker(s.arguments() + QStringList{"--keep-all", "--replace"});
         EXPECT_EQ(verdictOf(run), row.keepAll) << run.err.constData();
     }
     if (verdictOf(run) != Packed)
@@ -176,27 +167,19 @@ TEST_P(PackerTable, PacksSkipsOrRefusesAndTheLessonOpensAsNamed)
     EXPECT_EQ(unspool.exitCode(), 0);
     const QString lesson = s.box.temporary() + "/Brindle_Lessons/" + s.name + "/pagewright_files/";
     EXPECT_EQ(testfiles::read(lesson + "index.html"), "<h1>Start</h1>");
-    if (!file.isEmpty()) {
-        EXPECT_EQ(testfiles::read(lesson + file), "data");
-    }
+    EXPECT_EQ(testfiles::read(lesson + (file.isEmpty() ? "images/river.svg" : file)),
+              file.isEmpty() ? "<svg/>" : "data");
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, PackerTable, ::testing::ValuesIn(kNames),
-                         [](const auto &info) { return std::string(info.param.id); });
-INSTANTIATE_TEST_SUITE_P(Refusals, PackerTable, ::testing::ValuesIn(kRefusals),
-                         [](const auto &info) { return std::string(info.param.id); });
+const auto rowId = [](const auto &info) { return std::string(info.param.id); };
+INSTANTIATE_TEST_SUITE_P(Names, PackerTable, ::testing::ValuesIn(kNames), rowId);
+INSTANTIATE_TEST_SUITE_P(Refusals, PackerTable, ::testing::ValuesIn(kRefusals), rowId);
 
-bool picture(const QString &path, const char *size)
-{
-    return platform::runProcess("convert", {"-size", size, "xc:#c04020", path}).exitCode == 0;
-}
-
-// What the packer writes: Unspool's copy, an archive of the launcher, its installer
-// and the content with their times, and the single file made by makeself.
+// What the packer writes: Unspool's copy, an archive of the launcher, its installer and the
+// content with their times, and the single file made by makeself.
 TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
 {
     Packing s;
-    writeFakeBundle(s.unspool = s.box.path("Unspool.app"), "Unspool");
     for (const QString &bundle : {s.unspool, s.wayfarer}) // as if made self-contained
         QDir().mkpath(bundle + "/Contents/Frameworks"),
             QDir().mkpath(bundle + "/Contents/PlugIns/platforms");
@@ -210,75 +193,116 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_EQ(run.out, QFile::encodeName(s.bundle()) + "\n");
     EXPECT_EQ(run.err, "lesson-pack: packed " + QFile::encodeName(s.bundle()) + "\n");
-    EXPECT_TRUE(unzipTestPasses(s.archive()));
+    EXPECT_EQ(platform::runProcess("unzip", {"-tqq", s.archive()}).exitCode, 0);
     const char *pkg = "Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg";
     EXPECT_EQ(
-        entryNames(s.archive()),
+        s.entries(),
         QStringList({"Wayfarer.app/Contents/Info.plist", "Wayfarer.app/Contents/MacOS/Wayfarer",
                      pkg, "pagewright_files/images/river.svg", "pagewright_files/index.html"}));
-    EXPECT_EQ(entryContent(s.archive(), pkg), "installer");
-    EXPECT_EQ(entryContent(s.archive(), "pagewright_files/index.html"), "<h1>Start</h1>");
-    EXPECT_EQ(entryTime(s.archive(), "pagewright_files/images/river.svg"), "20100302.093016");
-    EXPECT_EQ(entryTime(s.archive(), "pagewright_files/index.html"),
-              dosTimeStamp(QFileInfo(s.content + "/index.html").lastModified()));
-    const QRegularExpression notResources("^(?!Contents/Resources)");
-    EXPECT_EQ(testfiles::tree(s.unspool), testfiles::tree(s.bundle()).filter(notResources));
+    EXPECT_EQ(unzip({"-p", s.archive(), pkg}), "installer");
+    // A DOS time in local time, an odd second read as the even one before it.
+    EXPECT_TRUE(unzip({"-Z", "-T", s.archive(), "pagewright_files/images/river.svg"})
+                    .contains(" 20100302.093016 "));
+    EXPECT_EQ(testfiles::tree(s.unspool),
+              testfiles::tree(s.bundle()).filter(QRegularExpression("^(?!Contents/Resources)")));
     EXPECT_EQ(QDir(s.output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"Lesson.app", "Lesson.run"}));
     // The single file unpacks to the same bundle beside its startup script.
     const QString unpacked = s.box.path("run");
-    ASSERT_EQ(
-        platform::runProcess("sh", {s.output + "/Lesson.run", "--noexec", "--target", unpacked})
-            .exitCode,
-        0);
+    const QStringList unpack{s.output + "/Lesson.run", "--noexec", "--target", unpacked};
+    ASSERT_EQ(platform::runProcess("sh", unpack).exitCode, 0);
     EXPECT_EQ(testfiles::tree(unpacked + "/Lesson.app"), testfiles::tree(s.bundle()));
     EXPECT_TRUE(QFileInfo(unpacked + "/open-lesson").isExecutable());
 
-    // A write that fails part-way (a file-size limit) leaves nothing behind, not
-    // even the output folders the run made.
-    QByteArray noise(3 << 20, '\0');
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(noise.data()),
-                                          noise.size() / 4);
-    testfiles::write(s.content + "/noise.bin", noise);
+    // A write that fails part-way (a file-size limit) leaves nothing behind, not even the
+    // output folders the run made.
     s.output = s.box.path("new/out");
-    s.extra = {};
-    EXPECT_EQ(childrun::run({packerExecutable(), s.arguments(), {}, 1 << 20}).exitCode, 1);
+    EXPECT_EQ(childrun::run({LESSON_PACK_EXECUTABLE, s.arguments(), {}, 512}).exitCode, 1);
     EXPECT_FALSE(QFileInfo::exists(s.box.path("new")));
 }
 
-// The lesson's icon: the picture given is written as Lesson.icns (square, centred),
-// named in Info.plist, and shown on the program's windows.
-struct IconRow {
-    const char *id, *size; // size empty: not a picture
-    bool keepIcon, shown;
-};
-
-class BundleIcon : public ::testing::TestWithParam<IconRow>
+// The lesson's icon: a picture is written as a square Lesson.icns, named in Info.plist and
+// shown on the program's windows; none is shown once the file is gone; no picture, no lesson.
+TEST(BundleIcon, IsWrittenNamedAndShown)
 {
-};
-
-TEST_P(BundleIcon, IsWrittenNamedAndShown)
-{
-    const IconRow &row = GetParam();
     Packing s;
-    const QString png = s.box.path("icon.png");
-    ASSERT_TRUE(*row.size ? picture(png, row.size) : testfiles::write(png, "no picture"));
+    s.unspool = UNSPOOL_BUNDLE;
+    const QString png = s.box.path("icon.png"), icns = s.bundle("/Contents/Resources/Lesson.icns");
+    const auto shown = [&] {
+        QApplication::setWindowIcon(QIcon());
+        platform::setWindowIconFromBundle(*qApp, platform::LinuxMainBundle(s.bundle()));
+        return !QApplication::windowIcon().isNull();
+    };
+    ASSERT_TRUE(testfiles::write(png, "no picture"));
+    EXPECT_EQ(runPacker(s.arguments() << "--icon" << png).exitCode, 1);
+    ASSERT_EQ(platform::runProcess("convert", {"-size", "96x64", "xc:#c04020", png}).exitCode, 0);
     const PackerRun run = runPacker(s.arguments() << "--icon" << png);
-    ASSERT_EQ(run.exitCode, *row.size ? 0 : 1) << run.err.constData();
-    EXPECT_EQ(QImage(s.bundle("/Contents/Resources/Lesson.icns")).size(),
-              *row.size ? QSize(256, 256) : QSize(0, 0));
-    if (!row.keepIcon)
-        QFile::remove(s.bundle("/Contents/Resources/Lesson.icns"));
-    QApplication::setWindowIcon(QIcon());
-    platform::setWindowIconFromBundle(*qApp, platform::LinuxMainBundle(s.bundle()));
-    EXPECT_EQ(!QApplication::windowIcon().isNull(), row.shown);
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(QImage(icns).size(), QSize(256, 256));
+    EXPECT_TRUE(shown());
+    QFile::remove(icns);
+    EXPECT_FALSE(shown());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, BundleIcon,
-                         ::testing::Values(IconRow{"wide", "96x64", true, true},
-                                           IconRow{"square", "300x300", true, true},
-                                           IconRow{"removed", "64x64", false, false},
-                                           IconRow{"not_a_picture", "", true, false}),
-                         [](const auto &info) { return std::string(info.param.id); });
+// Python's zipfile: every entry's check, the count, the largest size, 64-bit end records or not.
+std::string zipfileSays(const QString &archive)
+{
+    const char *check = "import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); i = z.infolist();"
+                        "print(z.testzip(), len(i), max(e.file_size for e in i),"
+                        " open(sys.argv[1], 'rb').read()[-42:][:4] == b'PK\\x06\\x07')";
+    return platform::runProcess("python3", {"-c", check, archive}).output.trimmed().toStdString();
+}
+
+// A file over 4 GiB gets ZIP64 sizes, and the packer's memory stays small: it streams. First,
+// so that no earlier child's peak counts among our children's.
+TEST(PackerLarge, AFileOverFourGigabytesGetsZip64SizesInLittleMemory)
+{
+    Packing s;
+    ASSERT_TRUE(QFile(s.content + "/video.bin").open(QIODevice::WriteOnly) &&
+                QFile::resize(s.content + "/video.bin", qint64(4500) << 20));
+    const childrun::Outcome end =
+        childrun::run({LESSON_PACK_EXECUTABLE, s.arguments(), {}, -1, 3600000});
+    ASSERT_EQ(end.exitCode, 0) << end.output.constData();
+    rusage children{};
+    ::getrusage(RUSAGE_CHILDREN, &children);
+    EXPECT_LT(children.ru_maxrss, 64 * 1024) << "peak resident KiB";
+    EXPECT_EQ(zipfileSays(s.archive()), "None 5 4718592000 False");
+}
+
+TEST(PackerLarge, SeventyThousandFilesGetZip64EndRecords)
+{
+    Packing s;
+    for (int i = 0; i < 70000; ++i)
+        ASSERT_TRUE(
+            testfiles::write(s.content + QString("/many/%1.txt").arg(i), QByteArray::number(i)));
+    const PackerRun run = runPacker(s.arguments());
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(zipfileSays(s.archive()), "None 70004 82 True");
+    EXPECT_EQ(unzip({"-p", s.archive(), "pagewright_files/many/69999.txt"}), "69999");
+}
+
+// Ended by a signal while it writes the archive in its staging folder: the staging folder and
+// the output folders, which the run made, are gone, and the signal ends it.
+TEST(PackerLarge, ASignalLeavesNoStagingFolderAndNoLesson)
+{
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        Packing s;
+        s.output = s.box.path("new/out");
+        ASSERT_TRUE(QFile(s.content + "/video.bin").open(QIODevice::WriteOnly) &&
+                    QFile::resize(s.content + "/video.bin", qint64(4096) << 20));
+        QProcess packer;
+        packer.start(LESSON_PACK_EXECUTABLE, s.arguments());
+        ASSERT_TRUE(waitUntil([&] {
+            return !platform::runProcess("find", {s.box.path(), "-name", "archive.zip"})
+                        .output.isEmpty();
+        }));
+        ::kill(packer.processId(), signal);
+        ASSERT_TRUE(packer.waitForFinished(600000));
+        EXPECT_EQ(packer.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(packer.exitCode(), signal);
+        EXPECT_FALSE(QFileInfo::exists(s.box.path("new")));
+    }
+}
 
 } // namespace
