@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up a fresh machine, builds, runs every test, then fuzzes the extraction for
-# a minute (FUZZ_SECONDS, 0 to skip).
+# Sets up a fresh machine, checks that the tests stay lean, builds, runs every
+# test, then fuzzes the extraction for a minute (FUZZ_SECONDS, 0 to skip).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/test-ratio.sh"
 bash "$root/scripts/setup.sh" test
 bash "$root/scripts/build.sh" -DBUILD_TESTING=ON
 (cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure -j"$(nproc)")

@@ -35,7 +35,11 @@ TMPDIR="$work/wayland-tmp" QT_QPA_PLATFORM=wayland xvfb-run -a -s "-screen 0 102
 # $BASE_ROOT_CACHE per suite, mirror and list; made aside and renamed, so never half-made.
 [ "$(id -u)" -eq 0 ] && command -v debootstrap >/dev/null || skip "debootstrap and chroot need root"
 suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# The mirror apt is configured with, which may be the only one this machine reaches.
+mirror=${DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.{list,sources} 2>/dev/null |
+  sed -n -e 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' -e 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\).*/\2/p' |
+  grep -v -e security -e '^$' | head -n1 || true)}
+mirror=${mirror:-http://deb.debian.org/debian}
 include=$(printf '%s\n' "$@" | sort -u | paste -sd, -)
 cache=${BASE_ROOT_CACHE:-/var/cache/brindle-debootstrap}
 root=$cache/$(printf '%s\n' "$suite" "$mirror" "$include" | sha256sum | cut -c1-16)

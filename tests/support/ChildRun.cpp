@@ -1,138 +1,48 @@
 #include "ChildRun.h"
 
-#include <QFile>
+#include <QProcess>
 
-#include <cerrno>
 #include <csignal>
-#include <ctime>
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
-
-extern char **environ;
 
 namespace childrun
 {
 
-namespace
-{
-
-long long nowMs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
-// Everything the child needs is prepared before fork: the child only calls
-// async-signal-safe functions.
-struct Prepared {
-    std::vector<QByteArray> storage;
-    std::vector<char *> argv;
-    std::vector<char *> envp;
-};
-
-Prepared prepare(const Spec &spec)
-{
-    Prepared p;
-    p.storage.push_back(QFile::encodeName(spec.program));
-    for (const QString &argument : spec.arguments)
-        p.storage.push_back(QFile::encodeName(argument));
-    const std::size_t argumentCount = p.storage.size();
-    for (char **e = environ; *e; ++e) {
-        const QByteArray entry(*e);
-        bool replaced = false;
-        for (const auto &[name, value] : spec.environment)
-            replaced = replaced || entry.startsWith(name + '=');
-        if (!replaced)
-            p.storage.push_back(entry);
-    }
-    for (const auto &[name, value] : spec.environment)
-        p.storage.push_back(name + '=' + value);
-    for (std::size_t i = 0; i < p.storage.size(); ++i)
-        (i < argumentCount ? p.argv : p.envp).push_back(p.storage[i].data());
-    p.argv.push_back(nullptr);
-    p.envp.push_back(nullptr);
-    return p;
-}
-
-[[noreturn]] void becomeChild(const Spec &spec, Prepared &p, int outputFd)
-{
-    ::setpgid(0, 0);
-    ::dup2(outputFd, STDOUT_FILENO);
-    ::signal(SIGXFSZ, SIG_IGN);
-    if (spec.fileSizeLimit >= 0) {
-        const rlimit limit{static_cast<rlim_t>(spec.fileSizeLimit),
-                           static_cast<rlim_t>(spec.fileSizeLimit)};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ::execve(p.argv[0], p.argv.data(), p.envp.data());
-    ::_exit(127);
-}
-
-void finish(Outcome &outcome, int status)
-{
-    if (WIFEXITED(status)) {
-        outcome.exited = true;
-        outcome.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        outcome.signal = WTERMSIG(status);
-    }
-}
-
-void drain(int fd, QByteArray &output)
-{
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
-        output.append(chunk, n);
-}
-
-} // namespace
-
 Outcome run(const Spec &spec)
 {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto &[name, value] : spec.environment)
+        environment.insert(QString::fromLocal8Bit(name), QString::fromLocal8Bit(value));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // In a group of its own, so that a hang is ended with everything it started.
+    process.setChildProcessModifier([limit = spec.fileSizeLimit] {
+        ::setpgid(0, 0);
+        ::signal(SIGXFSZ, SIG_IGN);
+        if (limit >= 0) {
+            const rlimit bytes{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+            ::setrlimit(RLIMIT_FSIZE, &bytes);
+        }
+    });
+    process.start(spec.program, spec.arguments);
     Outcome outcome;
-    Prepared prepared = prepare(spec);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    outcome.started = process.waitForStarted();
+    if (!outcome.started)
         return outcome;
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return outcome;
+    const qint64 pid = process.processId();
+    if (!process.waitForFinished(spec.timeoutMs)) {
+        outcome.timedOut = true;
+        ::kill(-pid, SIGKILL);
+        process.waitForFinished(-1);
+    } else if (process.exitStatus() == QProcess::NormalExit) {
+        outcome.exited = true;
+        outcome.exitCode = process.exitCode();
+    } else {
+        outcome.signal = process.exitCode(); // the signal, for a crash
     }
-    if (pid == 0)
-        becomeChild(spec, prepared, fds[1]);
-    ::close(fds[1]);
-    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    outcome.started = true;
-
-    // Read until the child ends; programs it starts may keep the pipe open.
-    const long long deadline = nowMs() + spec.timeoutMs;
-    int status = 0;
-    for (;;) {
-        pollfd waiting{fds[0], POLLIN, 0};
-        ::poll(&waiting, 1, 50);
-        drain(fds[0], outcome.output);
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            drain(fds[0], outcome.output);
-            finish(outcome, status);
-            break;
-        }
-        if (nowMs() > deadline) {
-            outcome.timedOut = true;
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-    }
-    ::close(fds[0]);
+    outcome.output = process.readAllStandardOutput();
     return outcome;
 }
 

@@ -52,13 +52,13 @@ bool Sandbox::writeOpener(int status)
 {
     return testfiles::writeExecutable(bin() + QStringLiteral("/xdg-open"),
                                       "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
-                                          QFile::encodeName(openerRecord()) + "'\nexit " +
+                                          QFile::encodeName(path(QStringLiteral("opened.txt"))) + "'\nexit " +
                                           QByteArray::number(status) + "\n");
 }
 
 QStringList Sandbox::opened() const
 {
-    const QByteArray record = testfiles::read(openerRecord());
+    const QByteArray record = testfiles::read(path(QStringLiteral("opened.txt")));
     QStringList lines;
     for (const QByteArray &line : record.split('\n')) {
         if (!line.isEmpty())

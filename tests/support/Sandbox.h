@@ -10,10 +10,8 @@
 #include <optional>
 #include <utility>
 
-// A private test root for runs of the built programs: a home folder, a temporary
-// folder closed to others (so the programs use it as it is), a folder put first on
-// PATH for stand-in tools, and copies of built bundles. Started programs are
-// killed when it goes away.
+// A private root for runs of the built programs: home/, tmp/ closed to others (so
+// it is used as it is), bin/ first on PATH, bundle copies; its children die with it.
 class Sandbox
 {
   public:
@@ -28,24 +26,19 @@ class Sandbox
     QString temporary() const { return path(QStringLiteral("tmp")); }
     QString bin() const { return path(QStringLiteral("bin")); }
 
-    // Copies the built bundle at `built` to `relative` (cp -R); its new path, or an
-    // empty string when the copy failed.
+    // cp -R of the bundle `built` to `relative`: the copy's path, empty on failure.
     QString copyBundle(const QString &built, const QString &relative);
 
-    // Puts an `xdg-open` into bin() that appends its argument as a line to
-    // openerRecord() and exits with `status`.
+    // An `xdg-open` in bin() that notes its argument and exits with `status`;
+    // opened() gives the arguments in order.
     bool writeOpener(int status = 0);
-    QString openerRecord() const { return path(QStringLiteral("opened.txt")); }
-    // The lines the opener was handed, in order.
     QStringList opened() const;
 
-    // Ours, with HOME, TMPDIR and PATH pointed into the sandbox, Qt offscreen unless
-    // `onDisplay` and a display exists, then `extra` on top.
+    // Ours with HOME, TMPDIR and PATH in here, offscreen unless `onDisplay`, and `extra`.
     QProcessEnvironment environment(bool onDisplay = false,
                                      const QList<std::pair<QString, QString>> &extra = {}) const;
 
-    // Starts `program` with environment(onDisplay, extra); its output goes to ours.
-    // The process lives as long as the sandbox.
+    // Starts `program` in environment(onDisplay, extra), its output forwarded.
     QProcess &start(const QString &program, const QStringList &arguments = {},
                     bool onDisplay = false,
                     const QList<std::pair<QString, QString>> &extra = {});

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,7 +98,9 @@ mode_t modeOf(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
 }
 
-QStringList describeTree(const QString &root,
+// One line per path below `root`, hidden ones included: the relative path, then
+// what `describe` says of it (left out when null); sorted.
+static QStringList describeTree(const QString &root,
                          const std::function<QString(const QString &path)> &describe)
 {
     QStringList lines;

@@ -4,8 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 #include <sys/types.h>
 
 // Small helpers over real files for the tests.
@@ -20,25 +18,14 @@ bool writeExecutable(const QString &path, const QByteArray &content);
 QByteArray read(const QString &path);
 // lstat's mode, or 0 when nothing is there.
 mode_t modeOf(const QString &path);
-// One line per path below `root`, hidden ones included: the relative path
-// followed by what `describe` says of the full path; sorted. A path described by
-// a null string is left out.
-QStringList describeTree(const QString &root,
-                         const std::function<QString(const QString &path)> &describe);
-
-// Every path below `root` (relative, sorted) with its type, mode and content
-// digest: what a tree holds, comparable between two trees.
+// Each path below `root` (relative, sorted) with type, mode and content digest.
 QStringList tree(const QString &root);
 
-// Everything below `root` as sorted lines that change when anything there is
-// created, removed, written, relinked or touched: path, type, mode and inode, plus
-// the content digest, size and modification time of files and the text of links.
-// Paths at or below any of `excluded` (relative to root) are left out. It never
-// opens anything but regular files, so a planted FIFO cannot block it.
+// Sorted lines that change when anything below `root` (but `excluded`) is made,
+// removed, written, relinked or touched; opens only regular files (FIFOs are safe).
 QStringList snapshot(const QString &root, const QStringList &excluded = {});
 
-// Lines in only one of the two lists, marked "-" (before) or "+" (after): empty
-// when nothing changed.
+// Lines in only one list, marked "-" (before) or "+" (after).
 QStringList changes(const QStringList &before, const QStringList &after);
 
 } // namespace testfiles
