@@ -137,6 +137,12 @@ LessonArchive::~LessonArchive()
 
 bool LessonArchive::UnzipOpenFile(const QString &path)
 {
+    // An archive opened before is let go first, not leaked; its password stays.
+    if (_unzFile) {
+        unzClose(_unzFile);
+        _unzFile = nullptr;
+        _numberOfEntries = 0;
+    }
     zlib_filefunc64_def input = _input->functions();
     _unzFile = unzOpen2_64(QFile::encodeName(path).constData(), &input);
     if (_unzFile) {
