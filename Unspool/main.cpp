@@ -11,7 +11,8 @@ int main(int argc, char **argv)
 {
     platform::choosePlatformPlugin();
     QApplication application(argc, argv);
-    platform::LinuxMainBundle mainBundle;
+    const platform::LinuxMainBundle mainBundle =
+        platform::LinuxMainBundle::withLessonFromEnvironment();
     platform::setWindowIconFromBundle(application, mainBundle);
     return unspool::runProgram(application, mainBundle);
 }

@@ -2,6 +2,7 @@
 #   bin/lesson-pack                 the packer (uses this system's Qt)
 #   lib/brindle/bundles/*.app       the self-contained bundles it packs lessons from,
 #                                   and Quiesce
+#   lib/brindle/bundles/lesson-starter  the head of every single lesson file
 # The bundles are made self-contained as they are installed (SelfContained.cmake);
 # those in the build tree stay as they are. Their executables' debug information is
 # kept apart, in <build>/debug/<Name.app>/.
@@ -11,6 +12,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 include("${CMAKE_CURRENT_LIST_DIR}/BaseSystem.cmake")
 
 install(TARGETS lesson-pack RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS lesson-starter RUNTIME DESTINATION "${LESSON_PACK_BUNDLE_INSTALL_DIR}")
 
 foreach(bundle Unspool Wayfarer Quiesce)
   # The root helper is installed on its own, outside any folder a user could change.
@@ -43,7 +45,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 # lesson-pack runs on this system's libraries; the bundles carry their own.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= ${BASE_SYSTEM_GLIBC}), libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libminizip1, zlib1g, libplist3, makeself")
+    "libc6 (>= ${BASE_SYSTEM_GLIBC}), libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libminizip1, zlib1g, libplist3")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec, lsof, procps, xdg-utils")
 set(CPACK_STRIP_FILES "${CMAKE_INSTALL_BINDIR}/lesson-pack")
 include(CPack)

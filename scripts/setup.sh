@@ -5,12 +5,12 @@
 #   setup.sh test    that, and what the tests, the fuzzing and the sanitizer runs need
 set -euo pipefail
 
-# Build the programs and the packer; make bundles self-contained; write single files.
+# Build the programs and the packer; make bundles self-contained.
 build_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-image-formats-plugins
   libminizip-dev zlib1g-dev libplist-dev libxcb1-dev libglib2.0-dev
-  patchelf binutils makeself icu-devtools
+  patchelf binutils icu-devtools
 )
 # What the programs call at run time.
 program_packages=(lsof procps pkexec xdg-utils)

@@ -60,15 +60,16 @@ bool makeSelfContained(const QString &bundle, QString &why)
     const QString script = QStringLiteral(LESSON_PACK_SELF_CONTAINED_SCRIPT);
     if (!QFileInfo::exists(script)) {
         why = QStringLiteral("%1 is not self-contained, and the script that makes it so (%2) "
-                             "is missing").arg(bundle, script);
+                             "is missing")
+                  .arg(bundle, script);
         return false;
     }
     QProcess cmake;
     cmake.setProcessChannelMode(QProcess::MergedChannels);
     cmake.start(QStringLiteral(LESSON_PACK_CMAKE),
                 {QStringLiteral("-DBUNDLE=") + bundle,
-                 QStringLiteral("-DQT_PLUGIN_DIR=" LESSON_PACK_QT_PLUGIN_DIR),
-                 QStringLiteral("-P"), script});
+                 QStringLiteral("-DQT_PLUGIN_DIR=" LESSON_PACK_QT_PLUGIN_DIR), QStringLiteral("-P"),
+                 script});
     if (!cmake.waitForFinished(-1) || cmake.exitStatus() != QProcess::NormalExit ||
         cmake.exitCode() != 0) {
         const QString output = QString::fromLocal8Bit(cmake.readAll()).trimmed();
@@ -102,14 +103,22 @@ QString defaultBundleFolder()
     return QStringLiteral(LESSON_PACK_BUNDLE_DIR);
 }
 
+QString starterBeside(const QString &unspool)
+{
+    const QString beside = QFileInfo(unspool).dir().filePath(QStringLiteral("lesson-starter"));
+    if (QFileInfo(beside).isFile())
+        return beside;
+    return QDir(defaultBundleFolder()).filePath(QStringLiteral("lesson-starter"));
+}
+
 bool isSelfContained(const QString &bundle)
 {
     return QFileInfo(bundle + QStringLiteral("/Contents/Frameworks")).isDir() &&
            QFileInfo(bundle + QStringLiteral("/Contents/PlugIns/platforms")).isDir();
 }
 
-bool prepareTemplates(PackRequest &request, const TemplateChanges &changes,
-                      const QString &scratch, QString &why)
+bool prepareTemplates(PackRequest &request, const TemplateChanges &changes, const QString &scratch,
+                      QString &why)
 {
     if (changes.selfContained) {
         for (QString *bundle : {&request.unspoolBundle, &request.wayfarerBundle}) {
@@ -120,10 +129,12 @@ bool prepareTemplates(PackRequest &request, const TemplateChanges &changes,
         }
     }
     if (!changes.iconImage.isEmpty()) {
-        if (!copyOnce(request.unspoolBundle, scratch, why))
+        // A copy of its own: the self-contained copy stays the lessons' shared runtime.
+        const QString withIcon = QDir(scratch).filePath(QStringLiteral("with-icon"));
+        if (!QDir().mkpath(withIcon) || !copyOnce(request.unspoolBundle, withIcon, why))
             return false;
-        const QString icon =
-            request.unspoolBundle + QStringLiteral("/Contents/Resources/") + QLatin1String(kLessonIcon);
+        const QString icon = request.unspoolBundle + QStringLiteral("/Contents/Resources/") +
+                             QLatin1String(kLessonIcon);
         if (!icons::convertToIcns(changes.iconImage, icon, why) ||
             !setIconFile(request.unspoolBundle, why))
             return false;

@@ -29,6 +29,19 @@ void Progress::update(qsizetype done, qsizetype total)
     m_lineOpen = true;
 }
 
+void Progress::updateBytes(std::uint64_t done, std::uint64_t total)
+{
+    constexpr std::uint64_t kMegabyte = 1000 * 1000;
+    if (!m_isTerminal || done / kMegabyte == m_shownMegabytes)
+        return;
+    m_shownMegabytes = done / kMegabyte;
+    std::fprintf(m_stream, "\r\033[Kwriting the lesson file %llu/%llu MB",
+                 static_cast<unsigned long long>(m_shownMegabytes),
+                 static_cast<unsigned long long>((total + kMegabyte - 1) / kMegabyte));
+    std::fflush(m_stream);
+    m_lineOpen = true;
+}
+
 void Progress::finish(const QString &message)
 {
     abandon();

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace lessonpack
@@ -19,6 +20,8 @@ class Progress
     Progress &operator=(const Progress &) = delete;
 
     void update(qsizetype done, qsizetype total);
+    // "writing the lesson file 12/30 MB", rewritten as whole megabytes go by.
+    void updateBytes(std::uint64_t done, std::uint64_t total);
     // Ends the progress line with `message`.
     void finish(const QString &message);
     // Clears a half-written progress line, so that an error message starts afresh.
@@ -31,6 +34,7 @@ class Progress
     std::FILE *m_stream;
     bool m_isTerminal;
     bool m_lineOpen = false;
+    std::uint64_t m_shownMegabytes = UINT64_MAX;
 };
 
 } // namespace lessonpack

@@ -5,17 +5,26 @@
 namespace lessonpack
 {
 
-// The single file a learner opens with `sh "<Lesson>.run"`, beside `bundle`
+class Progress;
+
+// The single file a learner opens, beside `bundle`
 // (<folder>/<Lesson>.app becomes <folder>/<Lesson>.run).
 QString singleFilePath(const QString &bundle);
 
-// Writes the single file for the lesson bundle `bundle`: a self-extracting shell
-// archive (makeself) carrying a copy of the bundle. Opened, it verifies its checksums
-// first, refusing a damaged file, unpacks into a temporary folder and starts the
-// bundle's Unspool there, as opening the bundle would; Unspool stays in the
-// foreground until it has handed over to the lesson's setup launcher, since the
-// temporary folder goes when it returns. The file is written under a temporary name
-// and renamed into place; an existing one is replaced only when `replace` is set.
-bool writeSingleFile(const QString &bundle, bool replace, QString &why);
+struct SingleFileRequest {
+    QString lessonBundle;  // the packed lesson: its archive, name and icon
+    QString runtimeBundle; // the self-contained Unspool.app the lesson runs on
+    QString starter;       // the starter program the file begins with
+    bool replace = false;  // replace an existing single file
+};
+
+// Writes the single file for a packed lesson: the starter program, the runtime's
+// files that the lesson's own setup launcher does not carry (deflated), the lesson's
+// icon, then the lesson archive, whose end-record comment holds the index the
+// starter reads (see starter/index.h). Opened, the file unpacks the runtime into
+// the user's cache once and starts Unspool there on its own archive. The file is
+// written under an unpredictable temporary name beside the target and renamed into
+// place; an existing one is replaced only when asked. Progress in bytes.
+bool writeSingleFile(const SingleFileRequest &request, Progress &progress, QString &why);
 
 } // namespace lessonpack

@@ -34,8 +34,8 @@ struct Options {
                                QStringLiteral("Replace an existing <lesson name>.app.")};
     QCommandLineOption singleFile{
         QStringLiteral("single-file"),
-        QStringLiteral("Also write <lesson name>.run, one file a learner opens with "
-                       "sh \"<lesson name>.run\"; both carry the libraries they need.")};
+        QStringLiteral("Also write <lesson name>.run, the one file to hand to learners: a "
+                       "program they open with a double-click once it may be executed.")};
     QCommandLineOption icon{QStringLiteral("icon"),
                             QStringLiteral("Picture (PNG) to show as the lesson's icon."),
                             QStringLiteral("png")};
@@ -142,9 +142,16 @@ int main(int argc, char **argv)
     QString why;
     QTemporaryDir scratch;
     if (!scratch.isValid())
-        return fail(QStringLiteral("cannot make a temporary folder: %1").arg(scratch.errorString()));
-    if (!lessonpack::prepareTemplates(request, {parser.value(options.icon), singleFile},
-                                      scratch.path(), why))
+        return fail(
+            QStringLiteral("cannot make a temporary folder: %1").arg(scratch.errorString()));
+    // The runtime a single file carries is the self-contained Unspool before the
+    // lesson's icon is put into it, so that lessons share it.
+    const QString starter = lessonpack::starterBeside(request.unspoolBundle);
+    if (!lessonpack::prepareTemplates(request, {QString(), singleFile}, scratch.path(), why))
+        return fail(why);
+    const QString runtime = request.unspoolBundle;
+    if (!lessonpack::prepareTemplates(request, {parser.value(options.icon), false}, scratch.path(),
+                                      why))
         return fail(why);
 
     lessonpack::Progress progress = lessonpack::Progress::forStandardError();
@@ -158,7 +165,8 @@ int main(int argc, char **argv)
         }
         return status;
     }
-    if (singleFile && !lessonpack::writeSingleFile(written, request.replace, why)) {
+    if (singleFile &&
+        !lessonpack::writeSingleFile({written, runtime, starter, request.replace}, progress, why)) {
         progress.abandon();
         // A failed run leaves nothing behind that it made.
         if (!bundleExisted)
