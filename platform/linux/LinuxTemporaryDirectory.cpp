@@ -7,6 +7,7 @@
 #include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace platform
@@ -91,12 +92,24 @@ Access accessOf(const QByteArray &folder)
     return Access::Unusable;
 }
 
-bool isFolderOthersCannotWrite(const QByteArray &folder)
+// The lesson's setup launcher runs from the lesson folder, so a file system that
+// allows no programs (mounted noexec, as hardened desktops do with /tmp) is no place
+// for it.
+bool allowsPrograms(const QByteArray &folder)
+{
+    struct statvfs fs {
+    };
+    return ::statvfs(folder.constData(), &fs) == 0 && (fs.f_flag & ST_NOEXEC) == 0;
+}
+
+// Ours (a folder we could not write into would stop every lesson), closed to
+// writers other than us, and a place programs may run from.
+bool isOwnFolderOthersCannotWrite(const QByteArray &folder)
 {
     struct stat st {
     };
-    return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && allowsPrograms(folder);
 }
 
 QByteArray homeFolder()
@@ -158,19 +171,20 @@ QByteArray LinuxTemporaryDirectory::downloadFolder(const QByteArray &home,
     }
     download = withoutTrailingSlashes(download);
     // A folder others may write to would let them swap Brindle_Lessons for their own.
-    return !download.isEmpty() && isFolderOthersCannotWrite(download) ? download : home;
+    return !download.isEmpty() && isOwnFolderOthersCannotWrite(download) ? download : home;
 }
 
 QByteArray LinuxTemporaryDirectory::path() const
 {
     const QByteArray tmpdir = withoutTrailingSlashes(qgetenv("TMPDIR"));
-    if (!tmpdir.isEmpty()) {
+    if (!tmpdir.isEmpty() && allowsPrograms(tmpdir)) {
         const Access access = accessOf(tmpdir);
         if (access == Access::Private)
             return withTrailingSlash(tmpdir);
         if (access == Access::Reachable)
             return privateFolderBelow(tmpdir);
-        // A TMPDIR that is no folder at all: as if it were not set.
+        // A TMPDIR that is no folder at all, or one that allows no programs: as if it
+        // were not set.
     }
     const QByteArray home = withoutTrailingSlashes(homeFolder());
     if (home.isEmpty())

@@ -2,7 +2,8 @@
 
 #include "TemporaryDirectory.h"
 
-namespace platform {
+namespace platform
+{
 
 // Where lessons are unpacked and their programs run from:
 // - $TMPDIR as it is, when it is a real folder of ours that nobody else may enter;
@@ -11,9 +12,12 @@ namespace platform {
 // - otherwise the user's download folder (XDG_DOWNLOAD_DIR of user-dirs.dirs), or the
 //   home folder when there is none. Browsers confined to their own /tmp (snap,
 //   flatpak) can still read the lesson's pages there.
+// A $TMPDIR on a file system that allows no programs (noexec) is passed over, since
+// the lesson's setup launcher runs from the lesson folder.
 // Folders made below it (makePrivateFolders) are mode 0700 and checked on every run.
-class LinuxTemporaryDirectory : public TemporaryDirectory {
-public:
+class LinuxTemporaryDirectory : public TemporaryDirectory
+{
+  public:
     QByteArray path() const override;
     bool makePrivateFolders(const QByteArray &relative) const override;
 
@@ -21,8 +25,8 @@ public:
     static QByteArray privateFolderBelow(const QByteArray &root);
     // The download folder that user-dirs.dirs names below `home` (read from
     // `configHome`, or from ~/.config when that is empty); `home` itself when the
-    // file names none, names a folder that does not exist, or one that other users
-    // may write to. No trailing "/".
+    // file names none, names a folder that does not exist, is not ours, allows no
+    // programs, or one that other users may write to. No trailing "/".
     static QByteArray downloadFolder(const QByteArray &home, const QByteArray &configHome);
 };
 

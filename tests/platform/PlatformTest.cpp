@@ -43,6 +43,8 @@ const PlaceRow kRows[] = {
     {"missingDownloadFolderHome", ":", nullptr, kDownloads, "home/", true},
     {"relativeHome", "mkdir home/D", nullptr, "XDG_DOWNLOAD_DIR=\"D\"\n", "home/", true},
     {"openDownloadFolderHome", "mkdir -m777 home/D", nullptr, kDownloads, "home/", true},
+    {"othersDownloadFolderHome", "mkdir home/D && chown 65534 home/D", nullptr, kDownloads, "home/",
+     true},
     {"lessonsFolderLeftOpenIsClosed", "mkdir -m700 t && mkdir -m777 t/Brindle_Lessons", "t",
      nullptr, "t/", true},
     {"lessonsFolderALinkIsRefused", "mkdir -m700 t e && ln -s ../e t/Brindle_Lessons", "t", nullptr,
