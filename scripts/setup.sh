@@ -15,7 +15,8 @@ build_packages=(
 # What the programs call at run time.
 program_packages=(lsof procps pkexec xdg-utils)
 # The tests (GoogleTest, archives made by other tools, a virtual screen, a Debian root
-# without our dependencies, the package's contents), fuzzing and sanitizers.
+# without our dependencies, the package's contents, a browser that renders the lesson
+# Wayfarer opens), fuzzing and sanitizers.
 test_packages=(
   python3
   libgtest-dev libgmock-dev
@@ -24,6 +25,7 @@ test_packages=(
   clang libfuzzer-14-dev libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick
   debootstrap
+  chromium
 )
 
 packages=("${build_packages[@]}" "${program_packages[@]}")
