@@ -4,7 +4,7 @@
 # single file a learner gets, and opens the single file.
 #
 # On a desktop ($DISPLAY or $WAYLAND_DISPLAY set) the packed lesson is started the
-# way a learner starts it (sh "<Lesson>.run"): the Unspool window with its progress bar, then the
+# way a learner starts it (a double-click runs "<Lesson>.run"): the Unspool window with its progress bar, then the
 # Wayfarer window, whose "Launch Lesson" button opens the sample in the default
 # browser. Without a display the same programs run offscreen; the script then
 # reports where the lesson was unpacked and that the setup launcher started, and
@@ -26,19 +26,19 @@ echo "run-sample: packed the sample lesson as $out/$name.app and $run"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   echo "run-sample: opening it; press \"Launch Lesson\" in the Lesson Setup window"
-  exec sh "$run"
+  exec "$run"
 fi
 
 echo "run-sample: no display; running the lesson offscreen"
 status=0
-QT_QPA_PLATFORM=offscreen timeout 120 sh "$run" || status=$?
+QT_QPA_PLATFORM=offscreen timeout 120 "$run" || status=$?
 if [ "$status" -ne 0 ]; then
   echo "run-sample: Unspool did not finish cleanly (exit status $status)" >&2
   exit 1
 fi
 
-# Unspool starts Wayfarer in a session of its own, from the lesson folder it made
-# in the user's temporary folder; find it by its executable, and the folder by it.
+# Unspool starts Wayfarer in a session of its own, from the lesson folder it made;
+# find it by its executable, and the folder by it.
 launcher_suffix="/Brindle_Lessons/$name/Wayfarer.app/Contents/MacOS/Wayfarer"
 find_wayfarer() {
   local exe target

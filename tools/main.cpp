@@ -77,6 +77,18 @@ void stopOnSignals()
         ::sigaction(signal, &action, nullptr);
 }
 
+// What an author sends with the single file: how a learner opens it on a desktop.
+void printLearnerSteps(const QString &single)
+{
+    const QByteArray name = QFileInfo(single).fileName().toLocal8Bit();
+    std::fprintf(stderr,
+                 "lesson-pack: send %s to learners, with these three steps:\n"
+                 "  1. Save \"%s\".\n"
+                 "  2. Right-click it, Properties, Permissions: allow executing it as a program.\n"
+                 "  3. Double-click it (or, in a terminal in its folder: ./\"%s\").\n",
+                 name.constData(), name.constData(), name.constData());
+}
+
 int fail(const QString &message)
 {
     std::fprintf(stderr, "lesson-pack: %s\n", message.toLocal8Bit().constData());
@@ -174,6 +186,8 @@ int main(int argc, char **argv)
         return fail(why);
     }
     progress.finish(QStringLiteral("lesson-pack: packed %1").arg(written));
+    if (singleFile)
+        printLearnerSteps(runPath);
     std::printf("%s\n", written.toLocal8Bit().constData());
     return 0;
 }
