@@ -7,8 +7,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <stdarg.h>
+#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -125,7 +127,7 @@ static int unpack(int lesson, const struct runtime_file *file, int out)
     int deflated = 0;
     if (!locate(lesson, file, &at, &deflated))
         return 0;
-    static unsigned char in[PIECE], produced[PIECE];
+    unsigned char in[PIECE], produced[PIECE];
     z_stream stream = {0};
     if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
         return 0;
@@ -233,17 +235,52 @@ static void sweep(const char *runtimes, const char *stale)
     closedir(folder);
 }
 
+/* The files are shared out between two workers, the caller and one more thread: most
+ * of a fill is inflating and hashing, which the two do side by side. */
+struct fill_work {
+    int lesson;
+    const struct lesson_index *index;
+    const char *root;
+    atomic_size_t next;
+    atomic_int failed;
+    struct cache_report report; /* the first failure's */
+    pthread_mutex_t lock;
+};
+
+static void *fill_some(void *argument)
+{
+    struct fill_work *work = argument;
+    struct cache_report mine = {{0}, {0}};
+    for (size_t i; !atomic_load(&work->failed) &&
+                   (i = atomic_fetch_add(&work->next, 1)) < work->index->file_count;) {
+        if (fill_file(work->lesson, work->root, &work->index->files[i], &mine))
+            continue;
+        pthread_mutex_lock(&work->lock);
+        if (!atomic_exchange(&work->failed, 1))
+            work->report = mine;
+        pthread_mutex_unlock(&work->lock);
+    }
+    return NULL;
+}
+
 static int fill_runtime(int lesson, const struct lesson_index *index, const char *runtimes,
                         const char *target, struct cache_report *report)
 {
     char scratch[PATH];
     if (snprintf(scratch, sizeof scratch, "%s/.fill-XXXXXX", runtimes) >= PATH || !mkdtemp(scratch))
         return note(report, "cannot make a folder in %s: %s", runtimes, strerror(errno));
-    for (size_t i = 0; i < index->file_count; ++i) {
-        if (!fill_file(lesson, scratch, &index->files[i], report)) {
-            remove_tree(scratch);
-            return 0;
-        }
+    struct fill_work work = {.lesson = lesson, .index = index, .root = scratch};
+    pthread_mutex_init(&work.lock, NULL);
+    pthread_t helper;
+    const int helped = pthread_create(&helper, NULL, fill_some, &work) == 0;
+    fill_some(&work);
+    if (helped)
+        pthread_join(helper, NULL);
+    pthread_mutex_destroy(&work.lock);
+    if (atomic_load(&work.failed)) {
+        snprintf(report->detail, sizeof report->detail, "%s", work.report.detail);
+        remove_tree(scratch);
+        return 0;
     }
     if (rename(scratch, target) != 0) {
         remove_tree(scratch);

@@ -192,7 +192,11 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
     const PackerRun run = runPacker(s.arguments());
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_EQ(run.out, QFile::encodeName(s.bundle()) + "\n");
-    EXPECT_EQ(run.err, "lesson-pack: packed " + QFile::encodeName(s.bundle()) + "\n");
+    // Then the steps to send to learners with the single file.
+    EXPECT_TRUE(run.err.startsWith("lesson-pack: packed " + QFile::encodeName(s.bundle()) + "\n") &&
+                run.err.contains("send Lesson.run to learners") &&
+                run.err.contains("./\"Lesson.run\""))
+        << run.err.constData();
     EXPECT_EQ(platform::runProcess("unzip", {"-tqq", s.archive()}).exitCode, 0);
     const char *pkg = "Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg";
     EXPECT_EQ(
@@ -210,7 +214,8 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
     // The single file is a program that carries the lesson archive as it is.
     const QString single = s.output + "/Lesson.run";
     EXPECT_TRUE(QFileInfo(single).isExecutable());
-    EXPECT_EQ(testfiles::read(single).left(4), "\x7f" "ELF");
+    EXPECT_EQ(testfiles::read(single).left(4), "\x7f"
+                                               "ELF");
     EXPECT_EQ(unzip({"-Z1", single}), unzip({"-Z1", s.archive()}));
 
     // A write that fails part-way (a file-size limit) leaves nothing behind, not even the
