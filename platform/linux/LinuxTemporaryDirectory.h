@@ -2,18 +2,22 @@
 
 #include "TemporaryDirectory.h"
 
-namespace platform {
+namespace platform
+{
 
 // Where lessons are unpacked and their programs run from:
 // - $TMPDIR as it is, when it is a real folder of ours that nobody else may enter;
 // - a folder user-<uid> below a $TMPDIR that others can reach, created mode 0700
-//   and verified on every call (a real folder, ours, open to nobody else);
+//   and verified on every call (a real folder, ours, open to nobody else), where
+//   nobody else can rename or remove it: $TMPDIR is ours or root's and either
+//   closed to others' writes or sticky;
 // - otherwise the user's download folder (XDG_DOWNLOAD_DIR of user-dirs.dirs), or the
 //   home folder when there is none. Browsers confined to their own /tmp (snap,
 //   flatpak) can still read the lesson's pages there.
 // Folders made below it (makePrivateFolders) are mode 0700 and checked on every run.
-class LinuxTemporaryDirectory : public TemporaryDirectory {
-public:
+class LinuxTemporaryDirectory : public TemporaryDirectory
+{
+  public:
     QByteArray path() const override;
     bool makePrivateFolders(const QByteArray &relative) const override;
 
