@@ -6,6 +6,7 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -175,6 +176,9 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     const QByteArray home = row.notUtf8 ? root + "/h\xe9" : QFile::encodeName(box.home());
     ASSERT_TRUE(!row.notUtf8 || (::rename(QFile::encodeName(lesson), folder) == 0 &&
                                  ::mkdir(home.constData(), 0700) == 0));
+    const auto ascii = qScopeGuard([&] { // names the sandbox's removal can spell
+        ::rename(home, root + "/h"), ::rename(folder, QFile::encodeName(lesson));
+    });
 
     const char *start = row.notUtf8 ? "HOME=\"$0/$(printf 'h\\351')\" exec \"$0/$(printf "
                                       "'les\\351son')/Wayfarer.app/Contents/MacOS/Wayfarer\""
