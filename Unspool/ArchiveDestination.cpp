@@ -84,6 +84,25 @@ int ArchiveDestination::folder(const QList<QByteArray> &components, qsizetype co
     return folder->fd;
 }
 
+int ArchiveDestination::openFile(const QList<QByteArray> &components)
+{
+    if (components.isEmpty() || !openDestination())
+        return -1;
+    int fd = ::dup(_destination.fd);
+    for (qsizetype i = 0; i < components.size() && fd >= 0; ++i) {
+        const QByteArray &name = components.at(i);
+        const bool last = i + 1 == components.size();
+        const int next =
+            name.isEmpty() || name == "." || name == ".."
+                ? -1
+                : ::openat(fd, name.constData(),
+                           O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? O_NONBLOCK : O_DIRECTORY));
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
 bool ArchiveDestination::openDestination()
 {
     if (_destination.fd >= 0)

@@ -32,6 +32,11 @@ class ArchiveDestination
     // call.
     int folder(const QList<QByteArray> &components, qsizetype count);
 
+    // A read-only descriptor of the file named by `components`, reached from the
+    // destination's held descriptor without following a link or making anything;
+    // -1 when something else is there. The caller closes it.
+    int openFile(const QList<QByteArray> &components);
+
   private:
     struct Held {
         int fd = -1;

@@ -254,6 +254,10 @@ bool ArchiveFileWriter::putInPlace()
         discard();
         return false;
     }
+    struct stat st {
+    };
+    ::fstat(_fd, &st);
+    _placed = {st.st_dev, st.st_ino};
     const bool closed = ::close(_fd) == 0;
     _fd = -1;
     if (!closed || ::renameat(_folderFd, _hidden.constData(), _folderFd, _name.constData()) != 0) {

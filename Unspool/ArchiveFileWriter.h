@@ -10,6 +10,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+
+#include <sys/types.h>
 
 // Writes one extracted file after another through a large buffer, so a file costs
 // few system calls however small the pieces the archive hands out. A file larger
@@ -59,6 +62,8 @@ class ArchiveFileWriter
     // After a successful finish(): closes the new file and renames it over its name.
     // False, with nothing left behind, when the close or the rename fails.
     bool putInPlace();
+    // The device and inode of the file last put in place.
+    std::pair<dev_t, ino_t> placed() const { return _placed; }
     // Drops the new file; the old one at its name stays as it was.
     void discard();
 
@@ -84,6 +89,7 @@ class ArchiveFileWriter
     unsigned long long _total = 0;
     std::uint32_t _crc = 0; // summed by whichever thread writes, one after the other
     int _fd = -1;
+    std::pair<dev_t, ino_t> _placed{};
     int _folderFd = -1;               // where the file goes; not ours to close
     QByteArray _name;                 // its final name there
     QByteArray _hidden;               // its hidden name there, once it has one

@@ -11,6 +11,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTime>
 
 #include <algorithm>
@@ -18,7 +19,9 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <unzip.h>
 #include <zip.h>
@@ -122,6 +125,7 @@ struct LessonArchive::Extraction {
     bool overWrite;
     QList<ArchiveStructureCheck::EntryPlace> places; // the entries' data, in order
     qsizetype index = 0;
+    std::set<std::pair<dev_t, ino_t>> written; // every file put in place
 };
 
 LessonArchive::LessonArchive() : _input(std::make_unique<ArchiveInputFile>()) {}
@@ -182,6 +186,8 @@ bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
         OutputErrorMessage(QStringLiteral("Failed"));
 
     Extraction run(destination, overWrite, *_input);
+    _run = &run;
+    const auto forget = qScopeGuard([this] { _run = nullptr; });
     const int total = _numberOfEntries;
     int done = 0;
     do {
@@ -311,11 +317,28 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
         fault = kCrcFailed;
     else if (!run.file.putInPlace())
         fault = kWriteFailed;
-    if (!fault)
+    if (!fault) {
+        run.written.insert(run.file.placed());
         return EntryOutcome::Extracted;
+    }
     run.file.discard();
     OutputErrorMessage(QString::fromLatin1(fault));
     return EntryOutcome::Failed;
+}
+
+int LessonArchive::openWrittenFile(const QByteArray &relativePath) const
+{
+    if (!_run)
+        return -1;
+    const int fd = _run->destination.openFile(relativePath.split('/'));
+    struct stat st {
+    };
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        _run->written.count({st.st_dev, st.st_ino}))
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
 }
 
 LessonArchive::EntryOutcome LessonArchive::_failWriting()

@@ -32,6 +32,13 @@ class LessonArchive
     // The same for a destination given as file-system bytes, which need not be UTF-8.
     bool UnzipFileTo(const QByteArray &destination, bool overWrite);
     bool UnzipCloseFile();
+    // While the delegate hears ExtractionComplete: a read-only descriptor of the file
+    // at `relativePath` ("/"-separated, below the destination), reached from the
+    // folder the extraction holds open without following a link, and only when it
+    // is the very file this extraction wrote there (the same device and inode). So
+    // no swap of a folder or file after the writing can change what the caller
+    // gets. -1 otherwise; the caller closes it.
+    int openWrittenFile(const QByteArray &relativePath) const;
 
     // Writing.
     bool CreateZipFile2(const QString &path);
@@ -68,4 +75,5 @@ class LessonArchive
     QString _password;
     LessonArchiveDelegate *_delegate = nullptr;
     int _numberOfEntries = 0;
+    Extraction *_run = nullptr; // during UnzipFileTo
 };

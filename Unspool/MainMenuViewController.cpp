@@ -3,6 +3,8 @@
 #include "ui_MainMenuViewController.h"
 
 #include "Alerts.h"
+#include "Bundle.h"
+#include "FileDescriptor.h"
 #include "LessonArchive.h"
 #include "MainBundle.h"
 #include "MainThread.h"
@@ -17,6 +19,8 @@
 
 #include <thread>
 
+#include <unistd.h>
+
 namespace unspool
 {
 
@@ -26,12 +30,14 @@ namespace
 const char kArchiveName[] = "archive";
 const char kArchiveType[] = "zip";
 const char kLessonsFolder[] = "Brindle_Lessons/";
-const char kLauncher[] = "/Wayfarer.app";
+const char kLauncher[] = "Wayfarer.app";
 // The archive's file writer hands files of a mebibyte or more to a thread of its
 // own; below that average the threads stay on one processor.
 const qint64 kSharedProcessorEntryBytes = qint64{1} << 20;
 // The bar is painted at most this often during an extraction (about 30 times a second).
 const int kPaintInterval = 33; // ms
+// More than any launcher's Info.plist holds; a planted giant is not read whole.
+const qint64 kMostInfoBytes = qint64{1} << 20;
 
 const char kAlertTitle[] = "Error";
 const char kAlertButton[] = "Ok";
@@ -152,7 +158,9 @@ void MainMenuViewController::extractArchive()
                               kSharedProcessorEntryBytes * qMax(1, archive.getNumberOfEntries());
     if (smallEntries)
         m_services.mainThread.beginHandOvers();
+    m_archive = &archive;
     const bool extracted = archive.UnzipFileTo(folder, true);
+    m_archive = nullptr;
     m_services.mainThread.endHandOvers();
     if (!extracted)
         failWith(QString::fromLatin1(kExtractionMessage));
@@ -182,11 +190,33 @@ void MainMenuViewController::failWith(const QString &message)
     m_services.mainThread.runAndWait([this, &message] { showError(message); });
 }
 
+// The launcher's executable as its bundle names it, each file the one the
+// extraction just wrote, reached through the lesson folder it holds: no folder
+// renamed or file swapped since can make us start another program. -1 if none.
+int MainMenuViewController::openWrittenLauncher() const
+{
+    const QByteArray contents = QByteArray(kLauncher) + "/Contents/";
+    const int infoFd = m_archive ? m_archive->openWrittenFile(contents + "Info.plist") : -1;
+    QFile info;
+    if (infoFd < 0 || !info.open(infoFd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (infoFd >= 0)
+            ::close(infoFd);
+        return -1;
+    }
+    const QString name = platform::bundle::infoDictionaryFromData(info.read(kMostInfoBytes))
+                             .value(QStringLiteral("CFBundleExecutable"))
+                             .toString();
+    return name.isEmpty()
+               ? -1
+               : m_archive->openWrittenFile(contents + "MacOS/" + QFile::encodeName(name));
+}
+
 // Main thread: the launcher is started detached, so it outlives us.
 void MainMenuViewController::openLauncher()
 {
-    const QByteArray folder = lessonFolder();
-    if (!folder.isEmpty() && m_services.openService.openFileAtPath(folder + kLauncher)) {
+    const FileDescriptor executable(openWrittenLauncher());
+    const QByteArray path = lessonFolder() + '/' + kLauncher;
+    if (executable.isOpen() && m_services.openService.startProgram(executable.get(), path)) {
         m_handedOver = true;
         m_services.quit();
         return;

@@ -15,6 +15,7 @@ class QApplication;
 class QLabel;
 class QProgressBar;
 class QWidget;
+class LessonArchive;
 
 namespace Ui
 {
@@ -96,6 +97,7 @@ class MainMenuViewController : public QObject, public LessonArchiveDelegate
   private:
     bool makeLessonFolder() const;
     void failWith(const QString &message);
+    int openWrittenLauncher() const;
     void openLauncher();
     void showError(const QString &message);
 
@@ -103,6 +105,8 @@ class MainMenuViewController : public QObject, public LessonArchiveDelegate
     std::unique_ptr<QWidget> m_window;
     std::unique_ptr<Ui::MainMenuWindow> m_form;
     std::atomic<bool> m_threadRunning{false};
+    // The archive while it extracts, for the hand-over to reach what it wrote.
+    const LessonArchive *m_archive = nullptr;
     // Holds the bar's painting back to once a frame (see updateProgressBar).
     QTimer m_paintTimer;
     bool m_handedOver = false; // main thread only

@@ -10,12 +10,18 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 namespace unspool
 {
 
 int runProgram(QApplication &application, const platform::MainBundle &mainBundle,
                const std::function<void(MainMenuViewController &)> &prepare)
 {
+    // A write past a file-size limit then fails like any other, and the learner is
+    // told, instead of the signal ending us unannounced. The opener gives the
+    // programs it starts the default back.
+    std::signal(SIGXFSZ, SIG_IGN);
     platform::LinuxTemporaryDirectory temporaryDirectory;
     platform::LinuxOpenService openService;
     platform::QtAlerts alerts(QStringLiteral("Unspool"));

@@ -3,11 +3,13 @@
 #include "ui_MainMenuViewController.h"
 
 #include "Alerts.h"
+#include "Bundle.h"
 #include "MainBundle.h"
 #include "OpenService.h"
 #include "TrustFile.h"
 #include "User.h"
 
+#include <QFile>
 #include <QPushButton>
 #include <QUrl>
 
@@ -17,7 +19,7 @@ namespace wayfarer
 namespace
 {
 
-const char kStartPageFormat[] = "%1/pagewright_files/index.html";
+const char kStartPage[] = "/pagewright_files/index.html";
 const char kStartPageErrorFormat[] = "Error: %1/pagewright_files/index.html could not be found";
 const char kTrustFailureMessage[] = "Error:  Glimmer Security Permissions could not be written.  "
                                     "Some items may not work properly.";
@@ -65,17 +67,17 @@ void MainMenuViewController::handleLessonLaunch()
     if (!addGlimmerPermissions())
         showAlert(QString::fromLatin1(kTrustFailureMessage));
 
-    const QString folder = lessonFolder();
-    if (m_openService.openFile(QString::fromLatin1(kStartPageFormat).arg(folder))) {
+    const QByteArray folder = lessonFolder();
+    if (m_openService.openFileAtPath(folder + kStartPage)) {
         m_window->close();
         return;
     }
-    showAlert(QString::fromLatin1(kStartPageErrorFormat).arg(folder));
+    showAlert(QString::fromLatin1(kStartPageErrorFormat).arg(QFile::decodeName(folder)));
 }
 
 bool MainMenuViewController::addGlimmerPermissions()
 {
-    const QString trustFolder = TrustFile::trustFolderPath(m_user.homeDirectory());
+    const QByteArray trustFolder = TrustFile::trustFolderPath(m_user.homeDirectoryBytes());
     return TrustFile::addEntry(trustFolder, TrustFile::trustEntry(lessonFolder()));
 }
 
@@ -94,11 +96,13 @@ void MainMenuViewController::handleInstallGlimmer()
     showAlert(QString::fromLatin1(kInstallerErrorMessage));
 }
 
-// The folder that holds our own bundle: X for a bundle at X/Wayfarer.app.
-QString MainMenuViewController::lessonFolder() const
+// The folder that holds our own bundle: X for a bundle at X/Wayfarer.app. Taken
+// from where our executable lies, as bytes, so a folder name that is not UTF-8 is
+// trusted and opened as it is.
+QByteArray MainMenuViewController::lessonFolder() const
 {
-    const QString bundlePath = m_mainBundle.bundlePath();
-    return bundlePath.left(bundlePath.lastIndexOf(u'/'));
+    const QByteArray bundlePath = platform::bundle::runningBundlePath();
+    return bundlePath.left(bundlePath.lastIndexOf('/'));
 }
 
 void MainMenuViewController::showAlert(const QString &message)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -55,7 +56,7 @@ class MainMenuViewController : public QObject
     void handleInstallGlimmer();
 
   private:
-    QString lessonFolder() const;
+    QByteArray lessonFolder() const;
     void showAlert(const QString &message);
 
     const platform::MainBundle &m_mainBundle;

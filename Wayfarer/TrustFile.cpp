@@ -4,9 +4,8 @@
 #include "FileIO.h"
 #include "NSFileManagerPathCategory.h"
 
-#include <QFile>
-
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +51,50 @@ Outcome createWithEntry(const QByteArray &filePath, const QByteArray &entry)
     return Outcome::Settled;
 }
 
+// Looks for `entry` among the lines of a file handed over piece by piece, holding
+// no more than where the current line stands against it.
+class LineFinder
+{
+  public:
+    explicit LineFinder(const QByteArray &entry) : m_entry(entry) {}
+
+    void feed(const char *piece, std::size_t size)
+    {
+        if (size > 0)
+            m_last = piece[size - 1];
+        for (const char *end = piece + size; piece < end;) {
+            if (m_at < 0) { // the line differs already: on to its end
+                piece = static_cast<const char *>(std::memchr(piece, '\n', end - piece));
+                if (!piece)
+                    return;
+            }
+            take(*piece++);
+        }
+    }
+    // An unfinished last line counts as a line.
+    bool found() const { return m_found || matches(); }
+    bool endsUnfinished() const { return m_last != '\n'; }
+
+  private:
+    bool matches() const { return m_at == m_entry.size() || m_at == m_entry.size() + 1; }
+    void take(char c)
+    {
+        if (c == '\n') {
+            m_found = m_found || matches();
+            m_at = 0;
+        } else if (m_at >= 0 && m_at < m_entry.size() && c == m_entry[m_at]) {
+            ++m_at;
+        } else {
+            m_at = m_at == m_entry.size() && c == '\r' ? m_at + 1 : -1;
+        }
+    }
+
+    QByteArrayView m_entry;
+    qsizetype m_at = 0; // bytes of the entry the current line matches so far; -1: none
+    bool m_found = false;
+    char m_last = '\n'; // an empty file has no unfinished line
+};
+
 // Never rewrites the file: what others wrote stays put even if we are cut short.
 Outcome appendUnlessListed(const QByteArray &filePath, const QByteArray &entry)
 {
@@ -65,71 +108,44 @@ Outcome appendUnlessListed(const QByteArray &filePath, const QByteArray &entry)
     };
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return Outcome::Settled;
-    QByteArray content;
+    LineFinder lines(entry);
     if (!readToEnd(file.get(),
-                   [&content](const char *piece, std::size_t size) {
-                       content.append(piece, static_cast<qsizetype>(size));
-                   }) ||
-        containsLine(content, entry))
+                   [&lines](const char *piece, std::size_t size) { lines.feed(piece, size); }) ||
+        lines.found())
         return Outcome::Settled;
-    writeBytes(file.get(), appendixFor(content, entry));
+    writeBytes(file.get(), (lines.endsUnfinished() ? "\n" : "") + entry + '\n');
     return Outcome::Settled;
 }
 
 } // namespace
 
-QString trustFolderPath(const QString &homeDirectory)
+QByteArray trustFolderPath(const QByteArray &homeDirectory)
 {
-    return homeDirectory + QLatin1String(kTrustFolderBelowHome);
+    return homeDirectory + kTrustFolderBelowHome;
 }
 
-QString trustFilePath(const QString &trustFolder)
+QByteArray trustFilePath(const QByteArray &trustFolder)
 {
-    return trustFolder + u'/' + QLatin1String(kTrustFileName);
+    return trustFolder + '/' + kTrustFileName;
 }
 
-QByteArray trustEntry(const QString &lessonFolder)
+QByteArray trustEntry(const QByteArray &lessonFolder)
 {
-    return QFile::encodeName(lessonFolder) + kContentFolderName;
+    return lessonFolder + kContentFolderName;
 }
 
-bool containsLine(const QByteArray &content, const QByteArray &entry)
-{
-    qsizetype lineStart = 0;
-    while (lineStart < content.size()) {
-        qsizetype lineEnd = content.indexOf('\n', lineStart);
-        if (lineEnd < 0)
-            lineEnd = content.size();
-        QByteArrayView line = QByteArrayView(content).sliced(lineStart, lineEnd - lineStart);
-        // A file another tool wrote with CRLF line ends lists the entry all the same.
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line == entry)
-            return true;
-        lineStart = lineEnd + 1;
-    }
-    return false;
-}
-
-QByteArray appendixFor(const QByteArray &content, const QByteArray &entry)
-{
-    const bool unfinished = !content.isEmpty() && !content.endsWith('\n');
-    return (unfinished ? QByteArray("\n") : QByteArray()) + entry + '\n';
-}
-
-bool addEntry(const QString &trustFolder, const QByteArray &entry)
+bool addEntry(const QByteArray &trustFolder, const QByteArray &entry)
 {
     // A line break in the lesson's path would split our line in two and trust
     // whatever folder the first half names.
     if (entry.contains('\n') || entry.contains('\r'))
         return true;
 
-    const QByteArray folder = QFile::encodeName(trustFolder);
-    if (!existsAt(folder) &&
-        !CreateDirectoriesWithIntermediates::createDirectoryAtPath(folder, true))
+    if (!existsAt(trustFolder) &&
+        !CreateDirectoriesWithIntermediates::createDirectoryAtPath(trustFolder, true))
         return false;
 
-    const QByteArray filePath = QFile::encodeName(trustFilePath(trustFolder));
+    const QByteArray filePath = trustFilePath(trustFolder);
     if (appendUnlessListed(filePath, entry) == Outcome::Settled)
         return true;
     if (createWithEntry(filePath, entry) == Outcome::Settled)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 
 // The browser plug-in's per-user trust folder and our file in it. The plug-in reads
 // every file there as a list of trusted folders, one absolute path per line, each
@@ -10,29 +9,26 @@
 namespace wayfarer::TrustFile
 {
 
+// The paths are file-system bytes, as the system names them: a home or lesson folder
+// whose name is not UTF-8 is written as it is, and still names that folder.
+
 // <home>/Library/Preferences/Tamarind/Glimmer Player/#Security/GlimmerPlayerTrust
-QString trustFolderPath(const QString &homeDirectory);
+QByteArray trustFolderPath(const QByteArray &homeDirectory);
 
 // <trust folder>/brindle_local.cfg
-QString trustFilePath(const QString &trustFolder);
+QByteArray trustFilePath(const QByteArray &trustFolder);
 
 // The lesson's content folder as the plug-in must see it: <lesson folder>/pagewright_files
-// in the file system's own bytes.
-QByteArray trustEntry(const QString &lessonFolder);
-
-// True when one of the file's lines is exactly `entry`, or `entry` and a carriage
-// return (a line end written as CRLF). A longer line that merely contains it (the
-// same path below further folders) does not count.
-bool containsLine(const QByteArray &content, const QByteArray &entry);
-
-// What to append so that `entry` becomes a line of its own after `content`: a line
-// feed first when the last line is unfinished.
-QByteArray appendixFor(const QByteArray &content, const QByteArray &entry);
+QByteArray trustEntry(const QByteArray &lessonFolder);
 
 // Makes sure `entry` is a line of the trust file in `trustFolder`, creating the
-// folder with every missing folder above it. False only when the folder was missing
-// and could not be made; a file that cannot be created, read or appended to is left
-// as it is and still counts as success, since the lesson is launched either way.
-bool addEntry(const QString &trustFolder, const QByteArray &entry);
+// folder with every missing folder above it. A line counts when it is exactly
+// `entry`, or `entry` and a carriage return (a line end written as CRLF); a longer
+// line that merely contains it does not. The file is read piece by piece in memory
+// that does not grow with its size, then appended to, a line feed first when its
+// last line is unfinished. False only when the folder was missing and could not be
+// made; a file that cannot be created, read or appended to is left as it is and
+// still counts as success, since the lesson is launched either way.
+bool addEntry(const QByteArray &trustFolder, const QByteArray &entry);
 
 } // namespace wayfarer::TrustFile

@@ -41,6 +41,11 @@ struct Opener : platform::OpenService {
         asked = true;
         return true;
     }
+    bool startProgram(int, const QByteArray &) override
+    {
+        asked = true;
+        return true;
+    }
     bool openURL(const QUrl &) override { return false; }
 };
 

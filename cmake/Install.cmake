@@ -40,7 +40,9 @@ set(CPACK_PACKAGE_VENDOR Brindle)
 set(CPACK_PACKAGE_CONTACT "Brindle lesson delivery <lessons@brindle.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Packs web lessons into bundles and single files that learners open")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The build's own prefix: the root helper's place, the path compiled into Quiesce
+# and the polkit action's exec.path are then one and the same.
+set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 # lesson-pack runs on this system's libraries; the bundles carry their own.

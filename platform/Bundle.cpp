@@ -6,11 +6,16 @@
 
 #include <plist/plist.h>
 
+#include <climits>
 #include <memory>
 
-namespace platform::bundle {
+#include <unistd.h>
 
-namespace {
+namespace platform::bundle
+{
+
+namespace
+{
 
 QVariant toVariant(plist_t node);
 
@@ -85,13 +90,26 @@ QString bundlePathForExecutable(const QString &executablePath)
     return exe.absolutePath();
 }
 
+QByteArray runningBundlePath()
+{
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target);
+    if (n <= 0)
+        return {};
+    QByteArray folder(target, n);
+    folder.truncate(folder.lastIndexOf('/'));
+    const QByteArray inBundle = "/Contents/MacOS";
+    const QByteArray bundle = folder.chopped(qMin(folder.size(), inBundle.size()));
+    return folder.endsWith(inBundle) && bundle.endsWith(".app") ? bundle : folder;
+}
+
 QString resourcePath(const QString &bundlePath, const QString &name, const QString &type)
 {
     const QDir resources(bundlePath + QLatin1String("/Contents/Resources"));
     if (name.isEmpty()) {
-        const QStringList found = resources.entryList(
-            {QLatin1String("*.") + type}, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
-            QDir::Name);
+        const QStringList found =
+            resources.entryList({QLatin1String("*.") + type},
+                                QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         return found.isEmpty() ? QString() : resources.filePath(found.first());
     }
     const QString path = resources.filePath(type.isEmpty() ? name : name + '.' + type);

@@ -1,15 +1,21 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariantMap>
 
 // Plain functions over the on-disk bundle layout:
 //   Name.app/Contents/{Info.plist, MacOS/<executable>, Resources/...}
-namespace platform::bundle {
+namespace platform::bundle
+{
 
 // The bundle three levels above an executable at Contents/MacOS/<exe>; the
 // executable's own folder when it does not lie inside one.
 QString bundlePathForExecutable(const QString &executablePath);
+
+// The same for the running executable (/proc/self/exe), as file-system bytes: a
+// folder whose name is not UTF-8 keeps it. Empty when it cannot be read.
+QByteArray runningBundlePath();
 
 // Contents/Resources/<name>.<type> when it exists; with an empty name, the first
 // resource of that type in name order. Empty string when there is none.

@@ -2,6 +2,7 @@
 
 #include "Protocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -117,20 +118,39 @@ std::optional<ProcessStat> parseStat(const std::string &text)
     return ProcessStat{pid_t(*parent), *startTime};
 }
 
-// The real user from the text of /proc/<pid>/status ("Uid:\t1000\t1000\t...").
-std::optional<uid_t> parseRealUser(const std::string &status)
+// The real, effective, saved and file-system users from the text of
+// /proc/<pid>/status ("Uid:\t1000\t1000\t1000\t1000").
+std::optional<std::vector<uid_t>> parseUsers(const std::string &status)
 {
     const std::size_t line = status.find("\nUid:");
     if (line == std::string::npos)
         return std::nullopt;
-    const std::size_t start = status.find_first_not_of(" \t", line + 5);
-    const std::size_t end = status.find_first_of(" \t\n", start);
-    if (start == std::string::npos || end == std::string::npos)
-        return std::nullopt;
-    const auto uid = parseDecimal(std::string_view(status).substr(start, end - start));
-    if (!uid || *uid >= UINT_MAX)
-        return std::nullopt;
-    return uid_t(*uid);
+    std::vector<uid_t> users;
+    std::size_t start = status.find_first_not_of(" \t", line + 5);
+    while (users.size() < 4 && start != std::string::npos) {
+        const std::size_t end = status.find_first_of(" \t\n", start);
+        const auto uid = parseDecimal(std::string_view(status).substr(start, end - start));
+        if (!uid || *uid >= UINT_MAX || end == std::string::npos)
+            return std::nullopt;
+        users.push_back(uid_t(*uid));
+        start = status.find_first_not_of(" \t", end);
+    }
+    return users.size() == 4 ? std::optional(users) : std::nullopt;
+}
+
+std::optional<uid_t> parseRealUser(const std::string &status)
+{
+    const auto users = parseUsers(status);
+    return users ? std::optional(users->front()) : std::nullopt;
+}
+
+// Whether every identity of the process is `user`: one that has gained any other
+// (a set-user-id program) is not theirs alone.
+bool runsAs(int process, std::optional<uid_t> user)
+{
+    const auto users = parseUsers(readAt(process, "status"));
+    return user && users &&
+           std::all_of(users->begin(), users->end(), [&](uid_t id) { return id == *user; });
 }
 
 bool isAtOrBelow(const std::string &path, const std::string &location)
@@ -143,10 +163,20 @@ bool isAtOrBelow(const std::string &path, const std::string &location)
 struct Locations {
     std::string system = pluginLocationBelow(systemRoot());
     std::string user = pluginLocationBelow(userHome());
+    std::optional<uid_t> owner = invokingUser();
 
     bool cover(const std::string &path) const
     {
         return isAtOrBelow(path, system) || isAtOrBelow(path, user);
+    }
+
+    // The places that count for one process: the user's copy only for theirs.
+    Locations seenBy(int process) const
+    {
+        Locations seen = *this;
+        if (!runsAs(process, owner))
+            seen.user.clear();
+        return seen;
     }
 };
 
@@ -245,7 +275,7 @@ bool isAncestorOfHolder(pid_t pid, uid_t user, const Locations &at)
         if (entry.user != user || !descendsFrom(descendant, pid, table))
             continue;
         const Descriptor process = openProcess(descendant);
-        if (process && holdsPlugin(process.get(), at))
+        if (process && holdsPlugin(process.get(), at.seenBy(process.get())))
             return true;
     }
     return false;
@@ -258,18 +288,20 @@ bool isClosedRootFolder(const struct stat &info)
 
 } // namespace
 
-std::string homeOfInvokingUser()
+std::optional<uid_t> invokingUser()
 {
-    std::optional<uid_t> user;
     const char *pkexecUser = ::getuid() == 0 ? std::getenv("PKEXEC_UID") : nullptr;
     if (pkexecUser) {
         const auto uid = parseDecimal(pkexecUser);
-        if (uid && *uid < UINT_MAX)
-            user = uid_t(*uid);
-    } else {
-        const Descriptor parent = openProcess(::getppid());
-        user = parseRealUser(readAt(parent.get(), "status"));
+        return uid && *uid < UINT_MAX ? std::optional(uid_t(*uid)) : std::nullopt;
     }
+    const Descriptor parent = openProcess(::getppid());
+    return parseRealUser(readAt(parent.get(), "status"));
+}
+
+std::string homeOfInvokingUser()
+{
+    const std::optional<uid_t> user = invokingUser();
     const passwd *entry = user ? ::getpwuid(*user) : nullptr;
     return entry && entry->pw_dir ? std::string(entry->pw_dir) : std::string();
 }
@@ -295,7 +327,7 @@ bool killHolder(pid_t pid, unsigned long long startTime)
     const auto stat = parseStat(readAt(process.get(), "stat"));
     if (!stat || stat->startTime != startTime)
         return false;
-    const Locations at;
+    const Locations at = Locations().seenBy(process.get());
     const auto user = parseRealUser(readAt(process.get(), "status"));
     if (!holdsPlugin(process.get(), at) && !(user && isAncestorOfHolder(pid, *user, at)))
         return false;

@@ -5,6 +5,7 @@
 // derived here, never taken from the request, and a process is judged by what
 // /proc shows of it.
 
+#include <optional>
 #include <string>
 
 #include <sys/types.h>
@@ -21,9 +22,11 @@ constexpr char kPluginRelativeLocation[] = "Library/Internet Plug-Ins/Glimmer Pl
 std::string systemRoot();
 std::string userHome();
 
-// The home folder of the user who asked for the helper: PKEXEC_UID when pkexec
-// started it as root (pkexec sets that variable and lets no caller choose it),
-// otherwise the real user of the parent process. Empty when it cannot be found.
+// The user who asked for the helper: PKEXEC_UID when pkexec started it as root
+// (pkexec sets that variable and lets no caller choose it), otherwise the real
+// user of the parent process. Nullopt when it cannot be found.
+std::optional<uid_t> invokingUser();
+// That user's home folder; empty when it cannot be found.
 std::string homeOfInvokingUser();
 
 // The plug-in bundle below `folder` as the kernel names paths, or empty when that
@@ -34,8 +37,11 @@ std::string pluginLocationBelow(const std::string &folder);
 // Signal 9 to `pid`, but only while it is the process that started at `startTime`
 // and it holds the plug-in (an open file, a memory mapping, its working folder or
 // its executable at or below one of the plug-in's locations) or is an ancestor,
-// running as the same user (not root), of such a process. Never pid 1, this
-// helper or its parent. True when the signal was delivered.
+// running as the same user (not root), of such a process. The copy below the
+// invoking user's home counts only for processes that run as that user, the
+// ancestor too: a user may put that folder in others' way, but must not reach
+// them with root's rights through it. Never pid 1, this helper or its parent.
+// True when the signal was delivered.
 bool killHolder(pid_t pid, unsigned long long startTime);
 
 // True for exactly the system-wide plug-in bundle, a real folder reached without

@@ -10,7 +10,8 @@
 //   sleep  runs /bin/sleep, the harmless run that asks for the rights;
 //   kill   sends signal 9 itself, only to a process that holds the plug-in (or
 //          its browser) and still has the start time it was listed with;
-//   rm     runs /bin/rm -rf only on the system-wide plug-in bundle.
+//   rm     runs /bin/rm -rf only on the system-wide plug-in bundle, and stays on
+//          the bundle's own file system.
 // Tools get an empty standard input and output and a fixed environment, never a
 // shell.
 
@@ -129,9 +130,12 @@ bool carryOut(const roothelper::Request &request)
     if (tool == "/bin/kill")
         return roothelper::killHolder(pid_t(std::stol(request[2])),
                                       *roothelper::parseDecimal(request[3]));
-    if (tool == "/bin/rm" && !roothelper::isSystemPluginBundle(request[2]))
+    if (tool != "/bin/rm")
+        return startTool(request);
+    if (!roothelper::isSystemPluginBundle(request[2]))
         return false;
-    return startTool(request);
+    // A file system mounted inside the bundle is not the bundle's to lose.
+    return startTool({tool, request[1], "--one-file-system", request[2]});
 }
 
 } // namespace

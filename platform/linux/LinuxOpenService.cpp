@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
@@ -61,7 +62,11 @@ pid_t spawnInNewSession(std::vector<QByteArray> storage)
 
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
+    sigset_t ours;
+    sigemptyset(&ours);
+    sigaddset(&ours, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attributes, &ours);
     // Whatever we hold open (the lesson archive among it) is none of the started
     // program's business, and would stay open for as long as it runs.
     posix_spawn_file_actions_t actions;
@@ -72,6 +77,23 @@ pid_t spawnInNewSession(std::vector<QByteArray> storage)
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return status == 0 ? pid : -1;
+}
+
+// The child's half of startProgram: whatever we hold open is marked close-on-exec
+// (the program gets none of it), the signal we ignore gets its default back. A
+// script can only be read by its interpreter through a descriptor that stays
+// open, so it gets that one. On failure the error goes to `statusFd`.
+[[noreturn]] void execFromDescriptor(int fd, char *const argv[], int statusFd)
+{
+    ::setsid();
+    std::signal(SIGXFSZ, SIG_DFL);
+    ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    ::fexecve(fd, argv, environ);
+    if (errno == ENOENT && ::fcntl(fd, F_SETFD, 0) == 0)
+        ::fexecve(fd, argv, environ);
+    const int error = errno;
+    [[maybe_unused]] const ssize_t ignored = ::write(statusFd, &error, sizeof error);
+    ::_exit(127);
 }
 
 // Whoever outlives our wait still has to be reaped, or it stays a zombie.
@@ -124,6 +146,28 @@ bool LinuxOpenService::openFileAtPath(const QByteArray &path)
         return true;
     }
     return runOpener(file);
+}
+
+bool LinuxOpenService::startProgram(int executableFd, const QByteArray &path)
+{
+    QByteArray name = path;
+    char *const argv[] = {name.data(), nullptr};
+    int status[2];
+    if (::pipe2(status, O_CLOEXEC) != 0)
+        return false;
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        execFromDescriptor(executableFd, argv, status[1]);
+    ::close(status[1]);
+    int error = 0;
+    ssize_t n;
+    while ((n = ::read(status[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    ::close(status[0]);
+    if (pid < 0)
+        return false;
+    reapLater(pid);
+    return n == 0; // the pipe closed by the exec, with nothing written
 }
 
 bool LinuxOpenService::openURL(const QUrl &url)

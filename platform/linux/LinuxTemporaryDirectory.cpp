@@ -76,10 +76,14 @@ int privateFolderAt(int parentFd, const QByteArray &name)
     return fd;
 }
 
-enum class Access { Private, Reachable, Unusable };
+enum class Access { Private, Shared, Unsafe, Unusable };
 
-// A real folder of ours that nobody else may enter is private; any other folder
-// (a link to one, someone else's, one open to others) is reachable by others.
+// A real folder of ours that nobody else may enter is private. Any other folder (a
+// link to one, someone else's, one open to others) is shared, so long as nobody but
+// us and root can rename or remove what we put in it: it is ours or root's, and
+// either others may not write to it or it is sticky. In a shared folder that lacks
+// that, another user could move our folder away and put their own in its place
+// between our checks and our use of it.
 Access accessOf(const QByteArray &folder)
 {
     struct stat st {
@@ -87,9 +91,11 @@ Access accessOf(const QByteArray &folder)
     if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
         (st.st_mode & 077) == 0)
         return Access::Private;
-    if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        return Access::Reachable;
-    return Access::Unusable;
+    if (::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Access::Unusable;
+    const bool ownersOnly = st.st_uid == ::getuid() || st.st_uid == 0;
+    const bool othersCannotRename = (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || st.st_mode & S_ISVTX;
+    return ownersOnly && othersCannotRename ? Access::Shared : Access::Unsafe;
 }
 
 // The lesson's setup launcher runs from the lesson folder, so a file system that
@@ -181,10 +187,10 @@ QByteArray LinuxTemporaryDirectory::path() const
         const Access access = accessOf(tmpdir);
         if (access == Access::Private)
             return withTrailingSlash(tmpdir);
-        if (access == Access::Reachable)
+        if (access == Access::Shared)
             return privateFolderBelow(tmpdir);
-        // A TMPDIR that is no folder at all, or one that allows no programs: as if it
-        // were not set.
+        // A TMPDIR that is no folder at all, one that allows no programs, or one where
+        // others can rename our entries: as if it were not set.
     }
     const QByteArray home = withoutTrailingSlashes(homeFolder());
     if (home.isEmpty())

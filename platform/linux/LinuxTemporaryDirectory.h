@@ -8,7 +8,9 @@ namespace platform
 // Where lessons are unpacked and their programs run from:
 // - $TMPDIR as it is, when it is a real folder of ours that nobody else may enter;
 // - a folder user-<uid> below a $TMPDIR that others can reach, created mode 0700
-//   and verified on every call (a real folder, ours, open to nobody else);
+//   and verified on every call (a real folder, ours, open to nobody else), where
+//   nobody else can rename or remove it: $TMPDIR is ours or root's and either
+//   closed to others' writes or sticky;
 // - otherwise the user's download folder (XDG_DOWNLOAD_DIR of user-dirs.dirs), or the
 //   home folder when there is none. Browsers confined to their own /tmp (snap,
 //   flatpak) can still read the lesson's pages there.

@@ -5,7 +5,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace platform {
+namespace platform
+{
 
 QString LinuxUser::loginName() const
 {
@@ -15,11 +16,16 @@ QString LinuxUser::loginName() const
 
 QString LinuxUser::homeDirectory() const
 {
-    const QString home = qEnvironmentVariable("HOME");
+    return QFile::decodeName(homeDirectoryBytes());
+}
+
+QByteArray LinuxUser::homeDirectoryBytes() const
+{
+    const QByteArray home = qgetenv("HOME");
     if (!home.isEmpty())
         return home;
     const passwd *entry = ::getpwuid(::getuid());
-    return entry ? QFile::decodeName(entry->pw_dir) : QString();
+    return entry ? QByteArray(entry->pw_dir) : QByteArray();
 }
 
 } // namespace platform

@@ -25,9 +25,10 @@ namespace
 
 // How the helper is started (pid 1 of its own namespace, or its parent or working folder
 // holding the plug-in), and what is laid out for an rm.
-enum class Start { Plain, PidOne, Parent, Self, Library, BundleLink, AboveLink };
+enum class Start { Plain, PidOne, Parent, Self, BundleLink, AboveLink, Mount };
 
-// Child scripts over the plug-in's file $1; each prints "holding [pid of a holding child]".
+// Child scripts over the plug-in's file $1 and the invoking user's (65534) plug-in folder $2;
+// each prints "holding [pid of a holding child]".
 const char kHold[] = "exec 3<\"$1\"; echo holding; exec sleep 600";
 const char kMapOnly[] = R"(exec python3 -c 'import ctypes, os, sys, time
 libc = ctypes.CDLL(None); libc.mmap.restype = ctypes.c_void_p
@@ -41,11 +42,22 @@ const char kPidOne[] = "exec 3<\"$1\"; cut -d' ' -f22 /proc/1/stat; sh -c '\"$0\
 const char kNobodyParent[] = "exec setpriv --reuid=65534 --regid=65534 --clear-groups sh -c "
                              "'sleep 600 3<\"$0\" & echo \"holding $!\"; wait' \"$1\"";
 
+// In the invoking user's plug-in folder: a process of root's, theirs, another user's, and a
+// shell of theirs or another user's whose child sits there.
+const char kThereAsRoot[] = "cd \"$2\" && echo holding && exec sleep 600";
+#define AS(user, script)                                                                           \
+    "exec setpriv --reuid=" user " --regid=" user " --clear-groups sh -c '" script "' \"$2\""
+const char kThereAsThem[] = AS("65534", "cd \"$0\" && echo holding && exec sleep 600");
+const char kThereAsOther[] = AS("65533", "cd \"$0\" && echo holding && exec sleep 600");
+const char kTheirShell[] = AS("65534", "(cd \"$0\" && exec sleep 600) & echo \"holding $!\"; wait");
+const char kOtherShell[] = AS("65533", "(cd \"$0\" && exec sleep 600) & echo \"holding $!\"; wait");
+#undef AS
+
 struct Row {
     const char *what;
     const char *child; // a script run by /bin/sh, or nullptr
     Start setup;
-    std::vector<std::string> request; // PID, START, LATER (START + 1) and PATH filled in
+    std::vector<std::string> request; // PID, START, LATER (START + 1) and ROOT filled in
     bool done;
 };
 
@@ -55,7 +67,12 @@ void PrintTo(const Row &row, std::ostream *out)
 }
 
 const std::vector<std::string> kKill{"/bin/kill", "-9", "PID", "START"};
-const std::vector<std::string> kRemove{"/bin/rm", "-rf", "PATH"};
+const std::string kPlugIns = "ROOT/Library/Internet Plug-Ins";
+const std::vector<std::string> kRemove{"/bin/rm", "-rf", kPlugIns + "/Glimmer Player.plugin"};
+std::vector<std::string> removal(const std::string &path)
+{
+    return {"/bin/rm", "-rf", path};
+}
 const Start kPlain = Start::Plain;
 
 const Row kRows[] = {
@@ -64,12 +81,26 @@ const Row kRows[] = {
     {"a same-user parent of a holder", kNobodyParent, kPlain, kKill, true},
     {"a root parent of a holder", kParent, kPlain, kKill, false},
     {"a process that holds nothing", kIdle, kPlain, kKill, false},
+    {"the invoking user's process in their plug-in", kThereAsThem, kPlain, kKill, true},
+    {"root's process in the user's plug-in", kThereAsRoot, kPlain, kKill, false},
+    {"another user's process in the user's plug-in", kThereAsOther, kPlain, kKill, false},
+    {"the invoking user's shell of a child there", kTheirShell, kPlain, kKill, true},
+    {"another user's shell of a child there", kOtherShell, kPlain, kKill, false},
     {"a reused number", kHold, kPlain, {"/bin/kill", "-9", "PID", "LATER"}, false},
     {"pid 1, though it holds", nullptr, Start::PidOne, {"/bin/kill", "-9", "1", "START"}, false},
     {"its parent, though it holds", nullptr, Start::Parent, kKill, false},
     {"itself, though it holds", nullptr, Start::Self, kKill, false},
     {"rm of the system-wide bundle", nullptr, kPlain, kRemove, true},
-    {"rm of another system folder", nullptr, Start::Library, kRemove, false},
+    {"rm keeps a file system mounted in the bundle", nullptr, Start::Mount, kRemove, true},
+    {"rm of another system folder", nullptr, kPlain, removal("ROOT/Library"), false},
+    {"rm of the bundle's parent folder", nullptr, kPlain, removal(kPlugIns), false},
+    {"rm of a sibling plug-in", nullptr, kPlain, removal(kPlugIns + "/Other.plugin"), false},
+    {"rm of the bundle spelled with //", nullptr, kPlain,
+     removal("ROOT/Library//Internet Plug-Ins/Glimmer Player.plugin"), false},
+    {"rm of the bundle spelled with /./", nullptr, kPlain,
+     removal(kPlugIns + "/./Glimmer Player.plugin"), false},
+    {"rm of the bundle with a trailing /", nullptr, kPlain,
+     removal(kPlugIns + "/Glimmer Player.plugin/"), false},
     {"rm of a link in the bundle's place", nullptr, Start::BundleLink, kRemove, false},
     {"rm through a link above", nullptr, Start::AboveLink, kRemove, false},
     {"a shell", nullptr, kPlain, {"/bin/sh", "-c", "true"}, false},
@@ -87,28 +118,39 @@ TEST_P(RootHelper, AnswersOnlyWhatItChecked)
     Sandbox box;
     const QString self = QUIESCE_ROOT_HELPER, library = box.path("root/Library");
     const QString bundle = library + "/Internet Plug-Ins/Glimmer Player.plugin";
-    const QString file = bundle + "/Contents/Info.plist";
-    ASSERT_EQ(::chmod(QFile::encodeName(box.path()).constData(), 0755), 0);
-    ASSERT_TRUE(testfiles::write(file, "plist"));
+    const QString file = bundle + "/Contents/Info.plist", mounted = bundle + "/Contents/Mounted";
+    const QString sibling = library + "/Internet Plug-Ins/Other.plugin/Contents/Info.plist";
+    const QString theirs = box.home() + "/Library/Internet Plug-Ins/Glimmer Player.plugin";
+    for (const QString &made : {file, sibling, theirs + "/Contents/Info.plist"})
+        ASSERT_TRUE(testfiles::write(made, "plist"));
+    for (const QString &open : {box.path(), box.home()})
+        ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0755), 0);
     QProcess child, helper;
     helper.setProcessEnvironment(
         box.environment(false, {{"QUIESCE_TEST_SYSTEM_ROOT", box.path("root")},
-                                {"QUIESCE_TEST_HOME", box.home()}}));
+                                {"QUIESCE_TEST_HOME", box.home()},
+                                {"PKEXEC_UID", "65534"}}));
     qint64 orphan = 0;
     const auto reap = qScopeGuard([&] {
         if (orphan > 0)
             ::kill(pid_t(orphan), SIGKILL);
         child.kill();
         child.waitForFinished();
+        if (row.setup == Start::Mount)
+            QProcess::execute("umount", {mounted});
     });
+    if (row.setup == Start::Mount &&
+        (!QDir().mkpath(mounted) || QProcess::execute("mount", {"-t", "tmpfs", "none", mounted}) ||
+         !testfiles::write(mounted + "/kept", "x")))
+        GTEST_SKIP() << "cannot mount a file system here";
     if (row.child) {
-        child.start("/bin/sh", {"-c", row.child, "sh", file});
+        child.start("/bin/sh", {"-c", row.child, "sh", file, theirs});
         QByteArray line;
         while (!line.contains('\n') && child.waitForReadyRead(60000))
             line += child.readAllStandardOutput();
         orphan = line.mid(line.indexOf("holding") + 7).trimmed().toInt();
     }
-    QString program = self, path = bundle, kept = file;
+    QString program = self, kept = file;
     QStringList arguments;
     if (row.setup == Start::PidOne) {
         program = "/usr/bin/unshare";
@@ -118,9 +160,7 @@ TEST_P(RootHelper, AnswersOnlyWhatItChecked)
         arguments = {"-c", "exec 3<\"$1\"; \"$0\"; :", self, file};
     } else if (row.setup == Start::Self) {
         helper.setWorkingDirectory(bundle);
-    } else if (row.setup == Start::Library) {
-        path = library;
-    } else if (row.setup != kPlain) {
+    } else if (row.setup == Start::BundleLink || row.setup == Start::AboveLink) {
         const QString moved = row.setup == Start::BundleLink ? bundle : library;
         ASSERT_TRUE(QDir().rename(moved, box.path("real")) && QFile::link(box.path("real"), moved));
         kept = box.path("real") + file.mid(moved.size());
@@ -137,8 +177,9 @@ TEST_P(RootHelper, AnswersOnlyWhatItChecked)
         request.push_back(field == "PID"     ? std::to_string(pid)
                           : field == "START" ? std::to_string(start)
                           : field == "LATER" ? std::to_string(start + 1)
-                          : field == "PATH"  ? path.toStdString()
-                                             : field);
+                          : field.starts_with("ROOT")
+                              ? box.path("root").toStdString() + field.substr(4)
+                              : field);
     const std::string record = roothelper::encodeRequest(request);
     helper.write(record.data(), qint64(record.size()));
     helper.closeWriteChannel(); // the helper ends once its tools have
@@ -151,6 +192,8 @@ TEST_P(RootHelper, AnswersOnlyWhatItChecked)
                         : child.state() == QProcess::Running);
     }
     EXPECT_EQ(row.request == kRemove && !QFile::exists(kept), row.request == kRemove && row.done);
+    EXPECT_TRUE(QFile::exists(sibling) &&
+                (row.setup != Start::Mount || QFile::exists(mounted + "/kept")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, RootHelper, ::testing::ValuesIn(kRows));

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -115,11 +116,77 @@ TEST_F(UnspoolBundle, ARerunReplacesTheRunningLauncherAndStartsItAgain)
     ::close(holdFd); // both launchers end
 }
 
+// After the extraction, before the hand-over, the lesson folder ($0) is moved away and a
+// look-alike put in its place, or its launcher swapped: only the launcher written can start.
+struct SwapRow {
+    const char *name, *swap;
+    const char *startedIn; // where the launcher that ran lies ("": none ran, an alert instead)
+};
+
+const SwapRow kSwapRows[] = {
+    {"lessonFolderReplaced", "mv \"$0\" \"$0.moved\" && cp -R \"$0.moved\" \"$0\"", ".moved"},
+    {"launcherReplaced",
+     "cd \"$0\" && cp -R Wayfarer.app W && mv Wayfarer.app old && mv W Wayfarer.app", ""},
+};
+
+struct AlertNoter : platform::Alerts {
+    QString shown;
+    void beginSheet(QWidget *, const platform::AlertText &text, std::function<void()>) override
+    {
+        shown = text.informativeText;
+    }
+    void runModal(QWidget *, const platform::AlertText &) override {}
+};
+
+using UnspoolHandOver = ::testing::TestWithParam<SwapRow>;
+
+TEST_P(UnspoolHandOver, StartsOnlyTheLauncherItWrote)
+{
+    struct Swapper : unspool::MainMenuViewController {
+        using MainMenuViewController::MainMenuViewController;
+        QString lesson, swap;
+        void ExtractionComplete() override
+        {
+            EXPECT_EQ(childrun::run({"/bin/sh", {"-c", swap, lesson}, {}}).exitCode, 0);
+            MainMenuViewController::ExtractionComplete();
+        }
+    };
+    Sandbox box;
+    QList<lessonzip::Entry> entries = lessonzip::lessonEntries();
+    entries[2].content = kStandIn;
+    const QString bundle = box.copyBundle(UNSPOOL_BUNDLE, QStringLiteral("Sample Lesson.app"));
+    ASSERT_TRUE(lessonzip::write(bundle + "/Contents/Resources/archive.zip", entries));
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(box.temporary()));
+    const auto restore = qScopeGuard([&] { qputenv("TMPDIR", tmpdir); });
+    const platform::LinuxMainBundle mainBundle(bundle);
+    platform::LinuxTemporaryDirectory temporary;
+    platform::LinuxOpenService opener;
+    AlertNoter alerts;
+    platform::QtMainThread thread;
+    bool quit = false;
+    Swapper controller({mainBundle, temporary, opener, alerts, thread, [&] { quit = true; }});
+    controller.lesson = (box.temporary() + kLesson).chopped(1), controller.swap = GetParam().swap;
+    controller.applicationDidFinishLaunching();
+    ASSERT_TRUE(waitUntil([&] { return !controller.extractionThreadRunning(); }));
+    const QString ran = GetParam().startedIn;
+    EXPECT_EQ(alerts.shown, ran.isEmpty() ? "Error: Could not open Wayfarer.app." : "");
+    EXPECT_EQ(quit, !ran.isEmpty());
+    if (!ran.isEmpty()) {
+        const QString marker = controller.lesson + ran + '/' + lessonzip::kMarkerName;
+        EXPECT_TRUE(fileAppears(marker, 60000)) << "the launcher written did not start";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UnspoolHandOver, ::testing::ValuesIn(kSwapRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 // ---- failures, on a virtual X screen: the sheet holds the program until Ok, then status 1 ----
 
 struct AlertRow {
     const char *name;
-    int archive;              // 0: none, 1: no launcher in it, 2: damaged, 3: a whole lesson
+    int archive; // 0: none, 1: no launcher in it, 2: damaged, 3: a whole lesson, 4: that under
+                 // a file-size limit of 512 bytes
     const char *arrange = ""; // shell commands run in the sandbox beforehand
     const char *bundleName = "Sample Lesson.app";
 };
@@ -132,6 +199,7 @@ const AlertRow kAlertRows[] = {
     {"lessonNameLineBreak", 3, "", "two\nlines.app"},
     {"lessonsFolderALink", 3, "mkdir e && ln -s ../e tmp/Brindle_Lessons"},
     {"lessonsFolderOthers", 3, "mkdir tmp/Brindle_Lessons && chown 65534 tmp/Brindle_Lessons"},
+    {"fileSizeLimit", 4},
 };
 
 using UnspoolAlert = ::testing::TestWithParam<AlertRow>;
@@ -155,8 +223,11 @@ TEST_P(UnspoolAlert, WaitsForTheUserThenEnds)
     const auto now = [&] { return testfiles::snapshot(box.path(), {"home", "tmp/runtime-root"}); };
     const QStringList before = now(); // less the toolkit's own files
 
-    QProcess &unspool =
-        box.start(bundleProgram(bundle, "Unspool"), {}, true, {{"QT_QPA_PLATFORM", "xcb"}});
+    const QString program = bundleProgram(bundle, "Unspool");
+    QProcess &unspool = row.archive == 4
+                            ? box.start("/bin/sh", {"-c", "ulimit -f 1 && exec \"$0\"", program},
+                                        true, {{"QT_QPA_PLATFORM", "xcb"}})
+                            : box.start(program, {}, true, {{"QT_QPA_PLATFORM", "xcb"}});
     const QByteArray sheet = waitForWindow(unspool.processId(), QStringLiteral("^Unspool$"));
     ASSERT_FALSE(sheet.isEmpty()) << "no error sheet showed";
     // Whatever the extraction did to the main thread's processors is undone.

@@ -6,11 +6,13 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -24,6 +26,7 @@ struct TrustRow {
     const char *after;  // the file's content; nullptr: nothing changes
     const char *lesson = "/l";
     bool fullDisk = false; // no write may take the file past 8 bytes
+    bool huge = false;     // a sparse 1.5 GiB file read under a limit on our address space
 };
 
 const TrustRow kTrustRows[] = {
@@ -39,7 +42,19 @@ const TrustRow kTrustRows[] = {
     {"pipeAtTheFile", "pipe", nullptr},
     {"fileAtTheTrustFolder", "trust-folder", nullptr},
     {"writeCutShort", "/a/pagewright_files\n", nullptr, "/l", true},
+    {"hugeFileReadInPieces", "", "\nE\n", "/l", false, true},
 };
+
+// Our address space may grow by this much at most: less than the huge file.
+void limitAddressSpace(rlimit &saved)
+{
+    ::getrlimit(RLIMIT_AS, &saved);
+    const QByteArray status = testfiles::read("/proc/self/status");
+    const qsizetype at = status.indexOf("VmSize:") + 7;
+    const rlim_t used = status.mid(at, status.indexOf("kB", at) - at).trimmed().toULongLong() << 10;
+    const rlimit limit{used + (rlim_t{512} << 20), saved.rlim_max};
+    ::setrlimit(RLIMIT_AS, &limit);
+}
 
 using TrustFileRules = ::testing::TestWithParam<TrustRow>;
 
@@ -47,18 +62,25 @@ TEST_P(TrustFileRules, LeaveTheFileAsExpected)
 {
     const TrustRow &row = GetParam();
     QTemporaryDir home;
-    const QString folder = wayfarer::TrustFile::trustFolderPath(home.path());
-    const QString file = wayfarer::TrustFile::trustFilePath(folder);
-    const QByteArray entry = wayfarer::TrustFile::trustEntry(QString::fromUtf8(row.lesson));
+    const QByteArray folder = wayfarer::TrustFile::trustFolderPath(QFile::encodeName(home.path()));
+    const QByteArray file = wayfarer::TrustFile::trustFilePath(folder);
+    const QByteArray entry = wayfarer::TrustFile::trustEntry(row.lesson);
     const QByteArray before = QByteArray(row.before).replace("E", entry);
+    constexpr qint64 kHuge = qint64{3} << 29;
     if (before == "pipe") {
-        ASSERT_TRUE(QDir().mkpath(folder) && ::mkfifo(qPrintable(file), 0644) == 0);
+        ASSERT_TRUE(QDir().mkpath(QFile::decodeName(folder)) && ::mkfifo(file, 0644) == 0);
     } else if (row.before) {
-        ASSERT_TRUE(testfiles::write(before == "trust-folder" ? folder : file, before));
+        ASSERT_TRUE(
+            testfiles::write(QFile::decodeName(before == "trust-folder" ? folder : file), before));
+        ASSERT_TRUE(!row.huge || QFile::resize(QFile::decodeName(file), kHuge));
     }
-    const QStringList state = testfiles::snapshot(home.path());
-    struct stat was {}, is {};
-    const bool existed = ::lstat(qPrintable(file), &was) == 0;
+    const QStringList state = row.huge ? QStringList() : testfiles::snapshot(home.path());
+    struct stat was {
+    }, is{};
+    const bool existed = ::lstat(file, &was) == 0;
+    rlimit addressSpace{};
+    if (row.huge)
+        limitAddressSpace(addressSpace);
     rlimit limit{};
     ::getrlimit(RLIMIT_FSIZE, &limit);
     const rlimit eightBytes{8, limit.rlim_max};
@@ -66,14 +88,21 @@ TEST_P(TrustFileRules, LeaveTheFileAsExpected)
     ::setrlimit(RLIMIT_FSIZE, row.fullDisk ? &eightBytes : &limit);
     EXPECT_TRUE(wayfarer::TrustFile::addEntry(folder, entry));
     ::setrlimit(RLIMIT_FSIZE, &limit);
+    if (row.huge)
+        ::setrlimit(RLIMIT_AS, &addressSpace);
 
-    if (row.after) {
-        EXPECT_EQ(testfiles::read(file), QByteArray(row.after).replace("E", entry));
+    QFile written(QFile::decodeName(file));
+    const QByteArray after = QByteArray(row.after).replace("E", entry);
+    if (row.huge) { // the file's end: what was added
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly) && written.seek(kHuge));
+        EXPECT_EQ(written.readAll(), after);
+    } else if (row.after) {
+        EXPECT_EQ(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray(), after);
     } else {
         EXPECT_EQ(testfiles::changes(state, testfiles::snapshot(home.path())), QStringList());
     }
     // Appended to, never written anew: a write cut short loses no line of others.
-    if (existed && ::lstat(qPrintable(file), &is) == 0) {
+    if (existed && ::lstat(file, &is) == 0) {
         EXPECT_EQ(is.st_ino, was.st_ino);
     }
 }
@@ -89,6 +118,7 @@ struct RunRow {
     bool alert, ends;       // an alert titled "Wayfarer" shows (Return dismisses it); ends with 0
     QStringList opened;     // what reached xdg-open
     bool trusted;           // the content folder is a line of the trust file
+    bool notUtf8 = false;   // the lesson folder and home are named by bytes that are not UTF-8
 };
 
 const QString kPage = "@/pagewright_files/index.html";
@@ -100,12 +130,33 @@ const RunRow kRows[] = {
     {"lessonOpensAndEnds", 0, {kPage}, kLesson, false, true, {kPage}, true},
     {"missingStartPageAlerts", 0, {}, kLesson, true, false, {}, true},
     {"openerWithoutHandlerAlerts", 3, {kPage}, kLesson, true, false, {kPage}, true},
-    {"unwritableTrustAlertsThenLaunches", 0, {kPage, "@/../home/Library"}, kLesson, true, true,
-     {kPage}, false},
-    {"installerAndVendorSiteOpened", 0, {kPage, kPackage},
-     {"Tab", "space", "Tab", "space", "shift+Tab", "shift+Tab", "space"}, false, true,
-     {kPackage, "http://www.example.com/", kPage}, true},
+    {"unwritableTrustAlertsThenLaunches",
+     0,
+     {kPage, "@/../home/Library"},
+     kLesson,
+     true,
+     true,
+     {kPage},
+     false},
+    {"installerAndVendorSiteOpened",
+     0,
+     {kPage, kPackage},
+     {"Tab", "space", "Tab", "space", "shift+Tab", "shift+Tab", "space"},
+     false,
+     true,
+     {kPackage, "http://www.example.com/", kPage},
+     true},
+    {"notUtf8FoldersAsTheyAre", 0, {kPage}, kLesson, false, true, {kPage}, true, true},
 };
+
+QByteArray readAt(const QByteArray &path) // a path that need not be UTF-8
+{
+    QFile file;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+               ? file.readAll()
+               : QByteArray();
+}
 
 using WayfarerBundle = ::testing::TestWithParam<RunRow>;
 
@@ -120,8 +171,20 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     ASSERT_TRUE(!bundle.isEmpty() && box.writeOpener(row.openerStatus));
     for (QString path : row.made)
         ASSERT_TRUE(testfiles::write(path.replace('@', lesson), "x"));
+    const QByteArray root = QFile::encodeName(box.path());
+    const QByteArray folder = row.notUtf8 ? root + "/les\xe9son" : QFile::encodeName(lesson);
+    const QByteArray home = row.notUtf8 ? root + "/h\xe9" : QFile::encodeName(box.home());
+    ASSERT_TRUE(!row.notUtf8 || (::rename(QFile::encodeName(lesson), folder) == 0 &&
+                                 ::mkdir(home.constData(), 0700) == 0));
+    const auto ascii = qScopeGuard([&] { // names the sandbox's removal can spell
+        ::rename(home, root + "/h"), ::rename(folder, QFile::encodeName(lesson));
+    });
 
-    QProcess &wayfarer = box.start(bundleProgram(bundle, "Wayfarer"), {}, true);
+    const char *start = row.notUtf8 ? "HOME=\"$0/$(printf 'h\\351')\" exec \"$0/$(printf "
+                                      "'les\\351son')/Wayfarer.app/Contents/MacOS/Wayfarer\""
+                                    : "exec \"$1\"";
+    QProcess &wayfarer =
+        box.start("/bin/sh", {"-c", start, box.path(), bundleProgram(bundle, "Wayfarer")}, true);
     const QByteArray window = waitForWindow(wayfarer.processId(), "^Lesson Setup$");
     ASSERT_FALSE(window.isEmpty()) << "the launcher window never appeared";
     ASSERT_TRUE(xdotool({"windowfocus", "--sync", window}) &&
@@ -137,10 +200,13 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     } else {
         EXPECT_FALSE(waitForWindow(wayfarer.processId(), "^Lesson Setup$").isEmpty());
     }
-    EXPECT_EQ(box.opened(), QStringList(row.opened).replaceInStrings("@", lesson));
-    EXPECT_EQ(testfiles::read(box.home() + "/Library/Preferences/Tamarind/Glimmer Player/"
-                                           "#Security/GlimmerPlayerTrust/brindle_local.cfg"),
-              row.trusted ? QFile::encodeName(lesson) + "/pagewright_files\n" : QByteArray());
+    QByteArray opened;
+    for (const QString &item : row.opened)
+        opened += QFile::encodeName(item).replace("@", folder) + '\n';
+    EXPECT_EQ(testfiles::read(box.path("opened.txt")), opened);
+    EXPECT_EQ(readAt(home + "/Library/Preferences/Tamarind/Glimmer Player/#Security/"
+                            "GlimmerPlayerTrust/brindle_local.cfg"),
+              row.trusted ? folder + "/pagewright_files\n" : QByteArray());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, WayfarerBundle, ::testing::ValuesIn(kRows),

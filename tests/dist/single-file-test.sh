@@ -37,27 +37,10 @@ HOME="$work/damaged-home" TMPDIR="$work/damaged-tmp" xvfb-run -a -s "-screen 0 1
     sleep 1 && xdotool key Return
   wait $!' "$work/damaged.run" >"$work/damaged.log" 2>&1 && fail "a damaged lesson ran, or showed no alert"
 
-# The base root (Debian's minimal set and PACKAGEs from $DEBIAN_MIRROR), cached in
-# $BASE_ROOT_CACHE per suite, mirror and list; made aside and renamed, so never half-made.
-[ "$(id -u)" -eq 0 ] && command -v debootstrap >/dev/null || skip "debootstrap and chroot need root"
-suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-# The mirror apt is configured with, which may be the only one this machine reaches.
-mirror=${DEBIAN_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.{list,sources} 2>/dev/null |
-  sed -n -e 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' -e 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\).*/\2/p' |
-  grep -v -e security -e '^$' | head -n1 || true)}
-mirror=${mirror:-http://deb.debian.org/debian}
-include=$(printf '%s\n' "$@" | sort -u | paste -sd, -)
-cache=${BASE_ROOT_CACHE:-/var/cache/brindle-debootstrap}
-root=$cache/$(printf '%s\n' "$suite" "$mirror" "$include" | sha256sum | cut -c1-16)
-mkdir -p "$cache" && exec 9>"$root.lock" && flock 9
-if [ ! -f "$root/.complete" ]; then
-  scratch=$(mktemp -d "$root.making.XXXXXX") && trap 'rm -rf --one-file-system "$scratch"' EXIT
-  debootstrap --variant=minbase --include="$include" "$suite" "$scratch" "$mirror" >"$work/debootstrap.log" 2>&1 ||
-    fail "debootstrap failed: $(tail -n 20 "$work/debootstrap.log")"
-  rm -f "$scratch/var/cache/apt/archives/"*.deb && touch "$scratch/.complete"
-  rm -rf --one-file-system "$root" && mv "$scratch" "$root"
-fi
-exec 9>&-
+# The base root: Debian's minimal set and PACKAGEs only, made once and cached.
+status=0 && root=$("$here/debian-root.sh" "$work/debootstrap.log" "$@") || status=$?
+[ $status -ne 77 ] || skip "debootstrap and chroot need root"
+[ $status -eq 0 ] || fail "no base root"
 [ -z "$(find "$root/usr/lib/x86_64-linux-gnu" -maxdepth 1 -name 'libQt6*' -o -name 'libminizip*' -o -name 'libplist*')" ] ||
   fail "the base root holds Qt or a library of ours"
 inside=/tmp/single-file-test.$$ in="$root/tmp/single-file-test.$$"

@@ -118,6 +118,9 @@ for label, entry, plant, says in [("symlink_at_entry", "new.txt", 'ln -s "$1/out
     row("plant_" + label, L(E(entry)), says, plant=plant, files={"hard.txt": TEXT}, e2e="parent" in label)
 # The structure check.
 row("overlap_shared_local_header", zip_([E("s%d" % i, b"\0" * 50000) for i in range(10)], share=True), "overlap")
+# Neighbours: data running one byte into the next local header is refused; touching is not.
+for label, more, says in [("by_one_byte", 1, "overlap"), ("touching", 0, "ok")]:
+    row("overlap_neighbours_" + label, L(E("a", NOISE, csize=len(deflate(NOISE)) + more), E("b")), says)
 row("overlap_central_directory", L(E("n", NOISE, 0, csize=len(NOISE) + 60)), "overlap_cd")
 row("ratio_4GB", L(E("r", b"x" * 1000, usize=4_000_000_000)), "ratio")
 row("local_header_past_the_end", L(E("far", offset=10_000_000)), "outside")

@@ -33,6 +33,15 @@ const PlaceRow kRows[] = {
     {"privateTmpdirAsItIs", "mkdir -m700 t", "t", nullptr, "t/", true},
     {"notUtf8TmpdirAsItIs", "mkdir -m700 \"$(printf 't\\377')\"", "t\xff", nullptr, "t\xff/", true},
     {"openTmpdirGetsUserFolder", "mkdir -m755 t", "t", nullptr, "t/U/", true},
+    {"stickySharedTmpdirGetsUserFolder", "mkdir -m1777 t", "t", nullptr, "t/U/", true},
+    // Another user can rename our entries there (and shows it): the download folder instead.
+    {"sharedTmpdirNotStickyRefused",
+     "chmod 755 . && mkdir -m777 t && mkdir home/D t/v && setpriv --reuid=65534 --regid=65534 "
+     "--clear-groups "
+     "mv t/v t/w",
+     "t", kDownloads, "home/D/", true},
+    {"tmpdirOfAnotherUserRefused", "mkdir -m755 t home/D && chown 65534 t", "t", kDownloads,
+     "home/D/", true},
     {"userFolderLeftOpenIsClosed", "mkdir -m755 t && mkdir -m777 t/U", "t", nullptr, "t/U/", true},
     {"userFolderALinkIsRefused", "mkdir -m755 t e && ln -s ../e t/U", "t", nullptr, "", false},
     {"userFolderOfAnotherUser", "mkdir -m755 t t/U && chown 65534 t/U", "t", nullptr, "", false},
@@ -61,15 +70,18 @@ class LessonPlace : public ::testing::TestWithParam<PlaceRow>
         childrun::run({"/bin/rm", {"-rf", QFile::decodeName(root)}, {}}); // names need not be UTF-8
     }
     const QByteArray root = QDir::tempPath().toUtf8() + "/place-" + QByteArray::number(::getpid());
-    QList<std::pair<const char *, QByteArray>> saved{{"TMPDIR", qgetenv("TMPDIR")},
-        {"HOME", qgetenv("HOME")}, {"XDG_CONFIG_HOME", qgetenv("XDG_CONFIG_HOME")}};
+    QList<std::pair<const char *, QByteArray>> saved{
+        {"TMPDIR", qgetenv("TMPDIR")},
+        {"HOME", qgetenv("HOME")},
+        {"XDG_CONFIG_HOME", qgetenv("XDG_CONFIG_HOME")}};
 };
 
 TEST_P(LessonPlace, IsPrivateOrRefused)
 {
     const PlaceRow &row = GetParam();
-    if (QByteArray(row.arrange).contains("chown") && ::getuid() != 0)
-        GTEST_SKIP() << "only root can give a folder to another user";
+    if (QByteArray(row.arrange).contains("chown") || QByteArray(row.arrange).contains("setpriv"))
+        if (::getuid() != 0)
+            GTEST_SKIP() << "only root can give a folder to another user or act as one";
     const QByteArray user = "user-" + QByteArray::number(::getuid());
     const QString arrange = QString::fromUtf8(QByteArray(row.arrange).replace("U", user));
     const QString script = "mkdir -m700 \"$0\" && cd \"$0\" && mkdir home && " + arrange;
@@ -87,7 +99,8 @@ TEST_P(LessonPlace, IsPrivateOrRefused)
     EXPECT_EQ(place, expected.isEmpty() ? expected : root + '/' + expected);
     EXPECT_EQ(temporary.makePrivateFolders("Brindle_Lessons/L"), row.lessonFolder);
     for (const QByteArray &folder : {place, lessons, lessons + "/L"}) {
-        struct stat st {};
+        struct stat st {
+        };
         if (row.lessonFolder && (folder.contains(user) || folder.contains("Brindle"))) {
             EXPECT_TRUE(::lstat(folder, &st) == 0 && (st.st_mode & 07777) == 0700) << folder.data();
         }
@@ -103,11 +116,13 @@ TEST(QtAlertsShown, ShowEveryWordUnderTheProgramsName)
 {
     const char *const texts[][2] = {
         {"Error: /home/learner/Downloads/Brindle_Lessons/<b>Rivers</b>AndValleys_PartTwo/"
-         "pagewright_files/index.html could not be found", ""},
+         "pagewright_files/index.html could not be found",
+         ""},
         {"Error:  Glimmer Security Permissions could not be written.  Some items may not work "
-         "properly.", ""},
+         "properly.",
+         ""},
         {"Applications are still open", "Some applications are still using Glimmer Player. Close "
-         "them with their Close buttons, or press Force Close All."},
+                                        "them with their Close buttons, or press Force Close All."},
     };
     for (const auto &[message, informative] : texts) {
         QWidget window;
@@ -128,9 +143,11 @@ TEST(QtAlertsShown, ShowEveryWordUnderTheProgramsName)
             ASSERT_TRUE(label && label->isVisible()) << name;
             EXPECT_EQ(label->text(), text);
             const QRect shown = label->contentsRect();
-            const QSize needed = label->fontMetrics().boundingRect(
-                QRect(0, 0, shown.width(), INT_MAX),
-                Qt::AlignLeft | (label->wordWrap() ? Qt::TextWordWrap : 0), text).size();
+            const QSize needed =
+                label->fontMetrics()
+                    .boundingRect(QRect(0, 0, shown.width(), INT_MAX),
+                                  Qt::AlignLeft | (label->wordWrap() ? Qt::TextWordWrap : 0), text)
+                    .size();
             EXPECT_EQ(needed.boundedTo(shown.size()), needed) << name << ": words or lines cut off";
             EXPECT_TRUE(box->rect().contains(QRect(label->mapTo(box, QPoint()), label->size())));
         }
