@@ -60,15 +60,16 @@ bool makeSelfContained(const QString &bundle, QString &why)
     const QString script = QStringLiteral(LESSON_PACK_SELF_CONTAINED_SCRIPT);
     if (!QFileInfo::exists(script)) {
         why = QStringLiteral("%1 is not self-contained, and the script that makes it so (%2) "
-                             "is missing").arg(bundle, script);
+                             "is missing")
+                  .arg(bundle, script);
         return false;
     }
     QProcess cmake;
     cmake.setProcessChannelMode(QProcess::MergedChannels);
     cmake.start(QStringLiteral(LESSON_PACK_CMAKE),
                 {QStringLiteral("-DBUNDLE=") + bundle,
-                 QStringLiteral("-DQT_PLUGIN_DIR=" LESSON_PACK_QT_PLUGIN_DIR),
-                 QStringLiteral("-P"), script});
+                 QStringLiteral("-DQT_PLUGIN_DIR=" LESSON_PACK_QT_PLUGIN_DIR), QStringLiteral("-P"),
+                 script});
     if (!cmake.waitForFinished(-1) || cmake.exitStatus() != QProcess::NormalExit ||
         cmake.exitCode() != 0) {
         const QString output = QString::fromLocal8Bit(cmake.readAll()).trimmed();
@@ -108,8 +109,8 @@ bool isSelfContained(const QString &bundle)
            QFileInfo(bundle + QStringLiteral("/Contents/PlugIns/platforms")).isDir();
 }
 
-bool prepareTemplates(PackRequest &request, const TemplateChanges &changes,
-                      const QString &scratch, QString &why)
+bool prepareTemplates(PackRequest &request, const TemplateChanges &changes, const QString &scratch,
+                      QString &why)
 {
     if (changes.selfContained) {
         for (QString *bundle : {&request.unspoolBundle, &request.wayfarerBundle}) {
@@ -119,13 +120,16 @@ bool prepareTemplates(PackRequest &request, const TemplateChanges &changes,
                 return false;
         }
     }
-    if (!changes.iconImage.isEmpty()) {
-        if (!copyOnce(request.unspoolBundle, scratch, why))
+    if (changes.iconImage.isEmpty())
+        return true;
+    // Both windows a learner sees, the unpacking one and the setup one, show it.
+    for (QString *bundle : {&request.unspoolBundle, &request.wayfarerBundle}) {
+        if (!copyOnce(*bundle, scratch, why))
             return false;
-        const QString icon =
-            request.unspoolBundle + QStringLiteral("/Contents/Resources/") + QLatin1String(kLessonIcon);
-        if (!icons::convertToIcns(changes.iconImage, icon, why) ||
-            !setIconFile(request.unspoolBundle, why))
+        const QString resources = *bundle + QStringLiteral("/Contents/Resources");
+        const QString icon = resources + QLatin1Char('/') + QLatin1String(kLessonIcon);
+        if (!QDir().mkpath(resources) || !icons::convertToIcns(changes.iconImage, icon, why) ||
+            !setIconFile(*bundle, why))
             return false;
     }
     return true;
