@@ -8,8 +8,14 @@
 #include "TrustFile.h"
 #include "User.h"
 
+#include <QFileInfo>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace wayfarer
 {
@@ -26,6 +32,9 @@ const char kInstallerType[] = "pkg";
 const char kInstallerErrorMessage[] = "Error launching Glimmer Player 10 Installer.";
 const char kAlertButton[] = "Ok";
 const char kVendorSite[] = "http://www.example.com/";
+// "Lesson Setup" first, so that scripts find the window whatever the lesson.
+const char kWindowTitleFormat[] = "Lesson Setup \u2014 %1";
+const int kIconSize = 64;
 
 } // namespace
 
@@ -41,6 +50,8 @@ MainMenuViewController::MainMenuViewController(const platform::MainBundle &mainB
     launchLessonButton = m_form->launchLessonButton;
     launchGlimmerInstallButton = m_form->launchGlimmerInstallButton;
     launchBrindleButton = m_form->launchBrindleButton;
+
+    showLesson();
 
     connect(launchLessonButton, &QPushButton::clicked, this,
             &MainMenuViewController::handleLessonLaunch);
@@ -99,6 +110,31 @@ QString MainMenuViewController::lessonFolder() const
 {
     const QString bundlePath = m_mainBundle.bundlePath();
     return bundlePath.left(bundlePath.lastIndexOf(u'/'));
+}
+
+// Two lessons' setup windows differ by the lesson's name and, when the packer gave the
+// lesson one, its icon (our bundle's icon).
+void MainMenuViewController::showLesson()
+{
+    const QString name = QFileInfo(lessonFolder()).fileName();
+    m_form->lessonNameLabel->setText(name);
+    m_form->lessonNameLabel->setToolTip(name);
+    // "[*]" in a title stands for the modified mark; doubled it stands for itself.
+    QString title = name;
+    m_window->setWindowTitle(
+        QString::fromUtf8(kWindowTitleFormat)
+            .arg(title.replace(QLatin1String("[*]"), QLatin1String("[*][*]"))));
+
+    QString iconFile = m_mainBundle.infoValue(QStringLiteral("CFBundleIconFile")).toString();
+    if (iconFile.endsWith(QStringLiteral(".icns")))
+        iconFile.chop(5);
+    const QPixmap icon =
+        QIcon(m_mainBundle.pathForResource(iconFile, QStringLiteral("icns"))).pixmap(kIconSize);
+    m_form->lessonIconLabel->setPixmap(icon);
+    m_form->lessonIconLabel->setVisible(!icon.isNull());
+    // A long name wraps; the window grows to show all its lines.
+    const int width = m_window->width();
+    m_window->resize(width, std::max(m_window->height(), m_window->heightForWidth(width)));
 }
 
 void MainMenuViewController::showAlert(const QString &message)

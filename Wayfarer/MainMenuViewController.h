@@ -25,9 +25,10 @@ class User;
 namespace wayfarer
 {
 
-// The launcher window's controller: it owns the form (the window and its three
-// buttons) and carries out the buttons' actions with the services it is given.
-// It keeps no state of its own; the lesson folder is worked out afresh each time.
+// The launcher window's controller: it owns the form (the window, which names the
+// lesson and shows its icon, and its three buttons) and carries out the buttons'
+// actions with the services it is given. It keeps no state of its own; the lesson
+// folder is worked out afresh each time.
 class MainMenuViewController : public QObject
 {
     Q_OBJECT
@@ -56,6 +57,7 @@ class MainMenuViewController : public QObject
 
   private:
     QString lessonFolder() const;
+    void showLesson();
     void showAlert(const QString &message);
 
     const platform::MainBundle &m_mainBundle;
