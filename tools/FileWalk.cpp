@@ -185,9 +185,14 @@ bool Walk::followLink(const QString &path, struct stat &st)
 {
     if (::stat(QFile::encodeName(path).constData(), &st) == 0)
         return true;
-    m_why = errno == ELOOP ? QStringLiteral("%1 is a symbolic link that loops").arg(path)
-                           : QStringLiteral("%1 is a symbolic link to nothing (%2)")
-                                 .arg(path, QFileInfo(path).symLinkTarget());
+    const int error = errno;
+    if (error == ELOOP)
+        m_why = QStringLiteral("%1 is a symbolic link that loops").arg(path);
+    else if (error == ENOENT || error == ENOTDIR)
+        m_why = QStringLiteral("%1 is a symbolic link to nothing (%2)")
+                    .arg(path, QFileInfo(path).symLinkTarget());
+    else
+        m_why = QStringLiteral("cannot read what %1 points to").arg(path);
     return false;
 }
 
