@@ -39,7 +39,7 @@ struct Options {
         QStringLiteral("Also write <lesson name>.run, the one file to send to learners; "
                        "both carry the libraries they need.")};
     QCommandLineOption dereference{
-        {QStringLiteral("dereference"), QStringLiteral("L")},
+        {QStringLiteral("L"), QStringLiteral("dereference")},
         QStringLiteral("Pack what each symbolic link in the content folder points to, "
                        "under the link's name, instead of refusing links.")};
     QCommandLineOption icon{QStringLiteral("icon"),
