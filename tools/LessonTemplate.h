@@ -22,9 +22,10 @@ struct TemplateChanges {
 // of Unspool.app and Wayfarer.app carrying Resources/Lesson.icns named by
 // CFBundleIconFile; when self-contained bundles are asked for and a template is not
 // one yet (it lacks Contents/Frameworks, as bundles in a build tree do), a copy made
-// self-contained by this build's SelfContained.cmake. Templates that need no change stay as they are.
-bool prepareTemplates(PackRequest &request, const TemplateChanges &changes,
-                      const QString &scratch, QString &why);
+// self-contained by this build's SelfContained.cmake. Templates that need no change
+// stay as they are.
+bool prepareTemplates(PackRequest &request, const TemplateChanges &changes, const QString &scratch,
+                      QString &why);
 
 // True when `bundle` carries its own libraries and Qt plug-ins.
 bool isSelfContained(const QString &bundle);

@@ -304,7 +304,8 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
 }
 
 // The lesson's icon: a picture is written as a square Lesson.icns, named in Info.plist and
-// shown on the program's windows, in Unspool.app and in the archive's Wayfarer.app; none is shown once the file is gone; no picture, no lesson.
+// shown on the program's windows, in Unspool.app and in the archive's Wayfarer.app; none is
+// shown once the file is gone; no picture, no lesson.
 TEST(BundleIcon, IsWrittenNamedAndShown)
 {
     Packing s;
