@@ -9,9 +9,17 @@
 #include "TrustFile.h"
 #include "User.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QUrl>
+
+#include <algorithm>
+#include <fcntl.h>
 
 namespace wayfarer
 {
@@ -28,6 +36,56 @@ const char kInstallerType[] = "pkg";
 const char kInstallerErrorMessage[] = "Error launching Glimmer Player 10 Installer.";
 const char kAlertButton[] = "Ok";
 const char kVendorSite[] = "http://www.example.com/";
+// "Lesson Setup" first, so that scripts find the window whatever the lesson.
+const char kWindowTitleFormat[] = "Lesson Setup \u2014 %1";
+const int kIconSize = 64;
+
+// A file of our bundle read by the bytes of its path: a lesson folder whose name is not
+// UTF-8 has no QString path that leads to it.
+QByteArray readBundleFile(const QByteArray &bundle, const QByteArray &relative)
+{
+    QFile file;
+    const int fd = ::open((bundle + '/' + relative).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return {};
+    return file.readAll();
+}
+
+// The picture CFBundleIconFile names, at the first size of kIconSize or more it holds
+// (else its largest), scaled to kIconSize; null when there is none.
+QPixmap bundleIcon(const QByteArray &bundle)
+{
+    QString name =
+        platform::bundle::infoDictionaryFromData(readBundleFile(bundle, "Contents/Info.plist"))
+            .value(QStringLiteral("CFBundleIconFile"))
+            .toString();
+    if (name.isEmpty())
+        return {};
+    if (!name.endsWith(QStringLiteral(".icns")))
+        name += QStringLiteral(".icns");
+    QByteArray data = readBundleFile(bundle, "Contents/Resources/" + QFile::encodeName(name));
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer, "icns");
+    // Of the sizes the file holds, the smallest that is big enough, else the largest.
+    const auto side = [](const QImage &image) { return std::min(image.width(), image.height()); };
+    const auto better = [&](const QImage &image, const QImage &than) {
+        if (than.isNull())
+            return true;
+        if (side(than) < kIconSize)
+            return side(image) > side(than);
+        return side(image) >= kIconSize && side(image) < side(than);
+    };
+    QImage best;
+    for (int i = 0; i < std::max(reader.imageCount(), 1) && reader.jumpToImage(i); ++i) {
+        const QImage image = reader.read();
+        if (!image.isNull() && better(image, best))
+            best = image;
+    }
+    if (best.isNull())
+        return {};
+    return QPixmap::fromImage(
+        best.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
 
 } // namespace
 
@@ -43,6 +101,8 @@ MainMenuViewController::MainMenuViewController(const platform::MainBundle &mainB
     launchLessonButton = m_form->launchLessonButton;
     launchGlimmerInstallButton = m_form->launchGlimmerInstallButton;
     launchBrindleButton = m_form->launchBrindleButton;
+
+    showLesson();
 
     connect(launchLessonButton, &QPushButton::clicked, this,
             &MainMenuViewController::handleLessonLaunch);
@@ -103,6 +163,28 @@ QByteArray MainMenuViewController::lessonFolder() const
 {
     const QByteArray bundlePath = platform::bundle::runningBundlePath();
     return bundlePath.left(bundlePath.lastIndexOf('/'));
+}
+
+// Two lessons' setup windows differ by the lesson's name and, when the packer gave the
+// lesson one, its icon (our bundle's icon).
+void MainMenuViewController::showLesson()
+{
+    const QByteArray folder = lessonFolder();
+    const QString name = QFile::decodeName(folder.mid(folder.lastIndexOf('/') + 1));
+    m_form->lessonNameLabel->setText(name);
+    m_form->lessonNameLabel->setToolTip(name);
+    // "[*]" in a title stands for the modified mark; doubled it stands for itself.
+    QString title = name;
+    m_window->setWindowTitle(
+        QString::fromUtf8(kWindowTitleFormat)
+            .arg(title.replace(QLatin1String("[*]"), QLatin1String("[*][*]"))));
+
+    const QPixmap icon = bundleIcon(platform::bundle::runningBundlePath());
+    m_form->lessonIconLabel->setPixmap(icon);
+    m_form->lessonIconLabel->setVisible(!icon.isNull());
+    // A long name wraps; the window grows to show all its lines.
+    const int width = m_window->width();
+    m_window->resize(width, std::max(m_window->height(), m_window->heightForWidth(width)));
 }
 
 void MainMenuViewController::showAlert(const QString &message)

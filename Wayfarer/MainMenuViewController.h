@@ -26,9 +26,10 @@ class User;
 namespace wayfarer
 {
 
-// The launcher window's controller: it owns the form (the window and its three
-// buttons) and carries out the buttons' actions with the services it is given.
-// It keeps no state of its own; the lesson folder is worked out afresh each time.
+// The launcher window's controller: it owns the form (the window, which names the
+// lesson and shows its icon, and its three buttons) and carries out the buttons'
+// actions with the services it is given. It keeps no state of its own; the lesson
+// folder is worked out afresh each time.
 class MainMenuViewController : public QObject
 {
     Q_OBJECT
@@ -57,6 +58,7 @@ class MainMenuViewController : public QObject
 
   private:
     QByteArray lessonFolder() const;
+    void showLesson();
     void showAlert(const QString &message);
 
     const platform::MainBundle &m_mainBundle;

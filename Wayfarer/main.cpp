@@ -1,10 +1,13 @@
-// Wayfarer, the lesson's setup launcher: one window, ended by closing it.
+// Wayfarer, the lesson's setup launcher: one window, ended by closing it; a second
+// start for the same lesson brings that window forward instead.
 #include "MainMenuViewController.h"
+#include "OneWindowPerLesson.h"
 
 #include "BundledQt.h"
 #include "LinuxMainBundle.h"
 #include "LinuxOpenService.h"
 #include "LinuxUser.h"
+#include "LinuxWorkspace.h"
 #include "QtAlerts.h"
 
 #include <QApplication>
@@ -21,8 +24,15 @@ int main(int argc, char **argv)
     platform::QtAlerts alerts(QStringLiteral("Wayfarer"));
 
     wayfarer::MainMenuViewController controller(mainBundle, user, openService, alerts);
+    QWidget *window = controller.window();
+    wayfarer::OneWindowPerLesson oneWindow(mainBundle.bundlePath(), [window] {
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        platform::LinuxWorkspace().activateIgnoringOtherApps();
+    });
+    if (oneWindow.handedOver())
+        return 0;
     application.setQuitOnLastWindowClosed(
         controller.applicationShouldTerminateAfterLastWindowClosed(&application));
-    controller.window()->show();
+    window->show();
     return application.exec();
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include <cerrno>
 #include <dirent.h>
 #include <memory>
 #include <sys/stat.h>
@@ -96,40 +97,120 @@ bool checkName(const QString &folder, const QByteArray &name, QString &why)
     return false;
 }
 
-bool walk(const QString &folder, const QString &prefix, QList<PackEntry> &entries, QString &why,
-          const WalkOptions &options)
+// Links listed in one refusal; past that many the rest are counted.
+constexpr qsizetype kLinksListed = 20;
+
+// One walk below a folder: its entries, its links when they are listed, and the
+// folders it is inside of, so that a followed link back into one of them is caught.
+class Walk
 {
-    QList<QByteArray> names;
-    if (!canListFolder(folder) || !listFolder(folder, names)) {
-        why = QStringLiteral("cannot read the folder %1").arg(folder);
+  public:
+    Walk(QList<PackEntry> &entries, QString &why, const WalkOptions &options)
+        : m_entries(entries), m_why(why), m_options(options)
+    {
+    }
+
+    bool folder(const QString &folder, const QString &prefix, const struct stat &st);
+    // Fails when links were listed on the way.
+    bool finish();
+
+  private:
+    bool item(const QDir &dir, const QByteArray &rawName, const QString &prefix);
+    bool followLink(const QString &path, struct stat &st);
+
+    QList<PackEntry> &m_entries;
+    QString &m_why;
+    const WalkOptions &m_options;
+    QStringList m_links;
+    QList<std::pair<dev_t, ino_t>> m_inside;
+};
+
+bool Walk::folder(const QString &folder, const QString &prefix, const struct stat &st)
+{
+    const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+    if (m_inside.contains(id)) {
+        m_why = QStringLiteral("%1 leads back into a folder that holds it (a loop)").arg(folder);
         return false;
     }
+    QList<QByteArray> names;
+    if (!canListFolder(folder) || !listFolder(folder, names)) {
+        m_why = QStringLiteral("cannot read the folder %1").arg(folder);
+        return false;
+    }
+    m_inside.append(id);
     const QDir dir(folder);
     for (const QByteArray &rawName : names) {
-        if (options.skipLitter && NamePolicy::isDesktopLitter(rawName)) {
-            if (options.skipped)
-                options.skipped(printable(QFile::encodeName(folder) + '/' + rawName));
-            continue;
-        }
-        if (!checkName(folder, rawName, why))
+        if (!item(dir, rawName, prefix))
             return false;
-        const QString name = QString::fromUtf8(rawName);
-        const QString path = dir.filePath(name);
-        const QString entryName = prefix + QLatin1Char('/') + name;
-        struct stat st {
-        };
-        if (!statNoFollow(path, st)) {
-            why = QStringLiteral("cannot read %1").arg(path);
-            return false;
-        }
-        const bool ok = S_ISDIR(st.st_mode) ? walk(path, entryName, entries, why, options)
-                                            : checkFile(path, st, why);
-        if (!ok)
-            return false;
-        if (!S_ISDIR(st.st_mode))
-            entries.append({path, entryName});
     }
+    m_inside.removeLast();
     return true;
+}
+
+bool Walk::item(const QDir &dir, const QByteArray &rawName, const QString &prefix)
+{
+    const QString folder = dir.path();
+    if (m_options.skipLitter && NamePolicy::isDesktopLitter(rawName)) {
+        if (m_options.skipped)
+            m_options.skipped(printable(QFile::encodeName(folder) + '/' + rawName));
+        return true;
+    }
+    if (!checkName(folder, rawName, m_why))
+        return false;
+    const QString name = QString::fromUtf8(rawName);
+    const QString path = dir.filePath(name);
+    const QString entryName = prefix + QLatin1Char('/') + name;
+    struct stat st {
+    };
+    if (!statNoFollow(path, st)) {
+        m_why = QStringLiteral("cannot read %1").arg(path);
+        return false;
+    }
+    if (S_ISLNK(st.st_mode) && m_options.links == Links::Listed) {
+        m_links.append(path);
+        return true;
+    }
+    if (S_ISLNK(st.st_mode) && m_options.links == Links::Followed && !followLink(path, st))
+        return false;
+    if (S_ISDIR(st.st_mode))
+        return this->folder(path, entryName, st);
+    if (!checkFile(path, st, m_why))
+        return false;
+    m_entries.append({path, entryName});
+    return true;
+}
+
+// `st` becomes what the link at `path` points to, through any further links.
+bool Walk::followLink(const QString &path, struct stat &st)
+{
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return true;
+    const int error = errno;
+    if (error == ELOOP)
+        m_why = QStringLiteral("%1 is a symbolic link that loops").arg(path);
+    else if (error == ENOENT || error == ENOTDIR)
+        m_why = QStringLiteral("%1 is a symbolic link to nothing (%2)")
+                    .arg(path, QFileInfo(path).symLinkTarget());
+    else
+        m_why = QStringLiteral("cannot read what %1 points to").arg(path);
+    return false;
+}
+
+bool Walk::finish()
+{
+    if (m_links.isEmpty())
+        return true;
+    QStringList lines{
+        QStringLiteral("refusing %1 symbolic link%2 (--dereference, or -L, packs what each "
+                       "points to; or put the files themselves there):")
+            .arg(m_links.size())
+            .arg(m_links.size() == 1 ? "" : "s")};
+    for (const QString &link : m_links.first(std::min(m_links.size(), kLinksListed)))
+        lines.append(QStringLiteral("  ") + link);
+    if (m_links.size() > kLinksListed)
+        lines.append(QStringLiteral("  ... and %1 more").arg(m_links.size() - kLinksListed));
+    m_why = lines.join(QLatin1Char('\n'));
+    return false;
 }
 
 } // namespace
@@ -144,7 +225,8 @@ bool collectFiles(const QString &root, const QString &prefix, QList<PackEntry> &
         why = QStringLiteral("%1 is not a folder").arg(root);
         return false;
     }
-    return walk(QDir(root).absolutePath(), prefix, entries, why, options);
+    Walk walk(entries, why, options);
+    return walk.folder(QDir(root).absolutePath(), prefix, st) && walk.finish();
 }
 
 bool collectFile(const QString &source, const QString &name, QList<PackEntry> &entries,

@@ -108,15 +108,19 @@ bool planEntries(const PackRequest &request, QList<PackEntry> &entries, QString 
     if (!collectFiles(request.wayfarerBundle, kWayfarerName, entries, why))
         return false;
     // What authors hand in may carry their desktop's litter; the built bundles do not.
-    const WalkOptions authored{!request.keepAll, request.skipped};
+    const WalkOptions authored{!request.keepAll, request.skipped,
+                               request.dereference ? Links::Followed : Links::Listed};
     if (!request.installer.isEmpty()) {
         // The package given replaces whatever package the built bundle carries.
         entries.removeIf(isInstallerEntry);
         if (!collectInstaller(request.installer, entries, why, authored))
             return false;
     }
+    const qsizetype launcherFiles = entries.size();
     if (!collectFiles(request.contentFolder, kContentFolderName, entries, why, authored))
         return false;
+    std::for_each(entries.begin() + launcherFiles, entries.end(),
+                  [](PackEntry &entry) { entry.lessonFile = true; });
     std::sort(entries.begin(), entries.end(),
               [](const PackEntry &a, const PackEntry &b) { return a.name < b.name; });
     return true;

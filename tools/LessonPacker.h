@@ -22,7 +22,8 @@ struct PackRequest {
     // Set non-zero (by a signal handler) to give up: the run then fails and takes
     // its staging folder with it. Checked between pieces of work.
     const volatile std::sig_atomic_t *stop = nullptr;
-    bool keepAll = false;   // pack the desktop litter of the content and installer too
+    bool keepAll = false;     // pack the desktop litter of the content and installer too
+    bool dereference = false; // pack what the links in them point to, instead of refusing
     // Told the path of each item of litter left out.
     std::function<void(const QString &path)> skipped;
 };

@@ -128,15 +128,22 @@ bool prepareTemplates(PackRequest &request, const TemplateChanges &changes, cons
                 return false;
         }
     }
-    if (!changes.iconImage.isEmpty()) {
-        // A copy of its own: the self-contained copy stays the lessons' shared runtime.
-        const QString withIcon = QDir(scratch).filePath(QStringLiteral("with-icon"));
-        if (!QDir().mkpath(withIcon) || !copyOnce(request.unspoolBundle, withIcon, why))
+    if (changes.iconImage.isEmpty())
+        return true;
+    // Copies of their own: the self-contained copies stay the lessons' shared runtime.
+    // Both windows a learner sees, the unpacking one and the setup one, show the icon.
+    const QString withIcon = QDir(scratch).filePath(QStringLiteral("with-icon"));
+    if (!QDir().mkpath(withIcon)) {
+        why = QStringLiteral("cannot make the folder %1").arg(withIcon);
+        return false;
+    }
+    for (QString *bundle : {&request.unspoolBundle, &request.wayfarerBundle}) {
+        if (!copyOnce(*bundle, withIcon, why))
             return false;
-        const QString icon = request.unspoolBundle + QStringLiteral("/Contents/Resources/") +
-                             QLatin1String(kLessonIcon);
-        if (!icons::convertToIcns(changes.iconImage, icon, why) ||
-            !setIconFile(request.unspoolBundle, why))
+        const QString resources = *bundle + QStringLiteral("/Contents/Resources");
+        const QString icon = resources + QLatin1Char('/') + QLatin1String(kLessonIcon);
+        if (!QDir().mkpath(resources) || !icons::convertToIcns(changes.iconImage, icon, why) ||
+            !setIconFile(*bundle, why))
             return false;
     }
     return true;

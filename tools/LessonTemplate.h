@@ -22,11 +22,12 @@ struct TemplateChanges {
 };
 
 // Prepares the templates a lesson is packed from in `scratch` (an empty folder that
-// the caller removes afterwards) and points `request` at them: with an icon, a copy
-// of Unspool.app carrying Resources/Lesson.icns named by CFBundleIconFile; when
-// self-contained bundles are asked for and a template is not one yet (it lacks
-// Contents/Frameworks, as bundles in a build tree do), a copy made self-contained by
-// this build's SelfContained.cmake. Templates that need no change stay as they are.
+// the caller removes afterwards) and points `request` at them: with an icon, copies
+// of Unspool.app and Wayfarer.app carrying Resources/Lesson.icns named by
+// CFBundleIconFile; when self-contained bundles are asked for and a template is not
+// one yet (it lacks Contents/Frameworks, as bundles in a build tree do), a copy made
+// self-contained by this build's SelfContained.cmake. Templates that need no change
+// stay as they are.
 bool prepareTemplates(PackRequest &request, const TemplateChanges &changes, const QString &scratch,
                       QString &why);
 

@@ -203,10 +203,14 @@ bool writePackArchive(const QList<PackEntry> &entries, const QString &path, Prog
         return false;
     }
     std::vector<char> piece(kPiece);
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (!addEntry(archive.get(), entries[i], piece, stop, why))
+    const qsizetype lessonFiles = std::count_if(
+        entries.begin(), entries.end(), [](const PackEntry &entry) { return entry.lessonFile; });
+    qsizetype packed = 0;
+    for (const PackEntry &entry : entries) {
+        if (!addEntry(archive.get(), entry, piece, stop, why))
             return false;
-        progress.update(i + 1, entries.size());
+        if (entry.lessonFile)
+            progress.update(++packed, lessonFiles);
     }
     if (stopped(stop)) {
         why = QStringLiteral("interrupted");

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -19,11 +20,12 @@ namespace
 const char kDescription[] =
     "Packs a lesson: writes <output folder>/<lesson name>.app, a copy of Unspool.app that\n"
     "carries Wayfarer.app and the content folder (as \"pagewright_files\") in its archive.\n"
-    "The content folder must hold the start page index.html. Symbolic links, special\n"
-    "files, unreadable files and names Unspool would not take as they stand (line\n"
-    "breaks and other control characters, backslashes, names that are not UTF-8) are\n"
-    "refused; desktop litter is left out unless --keep-all is given; empty folders are\n"
-    "not packed.";
+    "The content folder must hold the start page index.html. Symbolic links (unless\n"
+    "--dereference is given), special files, unreadable files and names Unspool would\n"
+    "not take as they stand (line breaks and other control characters, backslashes,\n"
+    "names that are not UTF-8) are refused; desktop litter is left out unless --keep-all\n"
+    "is given; empty folders are not packed. The last line on standard output is the\n"
+    "file to send to learners: <lesson name>.run with --single-file, else the bundle.";
 
 struct Options {
     QCommandLineOption installer{QStringLiteral("installer"),
@@ -36,6 +38,10 @@ struct Options {
         QStringLiteral("single-file"),
         QStringLiteral("Also write <lesson name>.run, the one file to hand to learners: a "
                        "program they open with a double-click once it may be executed.")};
+    QCommandLineOption dereference{
+        {QStringLiteral("L"), QStringLiteral("dereference")},
+        QStringLiteral("Pack what each symbolic link in the content folder points to, "
+                       "under the link's name, instead of refusing links.")};
     QCommandLineOption icon{QStringLiteral("icon"),
                             QStringLiteral("Picture (PNG) to show as the lesson's icon."),
                             QStringLiteral("png")};
@@ -108,8 +114,8 @@ int main(int argc, char **argv)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const Options options;
-    parser.addOptions({options.installer, options.replace, options.keepAll, options.singleFile,
-                       options.icon, options.unspool, options.wayfarer});
+    parser.addOptions({options.installer, options.replace, options.keepAll, options.dereference,
+                       options.singleFile, options.icon, options.unspool, options.wayfarer});
     parser.addPositionalArgument(QStringLiteral("content"),
                                  QStringLiteral("Folder of web content with index.html."));
     parser.addPositionalArgument(QStringLiteral("name"),
@@ -137,6 +143,7 @@ int main(int argc, char **argv)
     request.wayfarerBundle = parser.value(options.wayfarer);
     request.replace = parser.isSet(options.replace);
     request.keepAll = parser.isSet(options.keepAll);
+    request.dereference = parser.isSet(options.dereference);
     request.skipped = [](const QString &path) {
         std::fprintf(stderr, "lesson-pack: skipping %s (desktop litter; --keep-all packs it)\n",
                      path.toUtf8().constData());
@@ -188,6 +195,7 @@ int main(int argc, char **argv)
     progress.finish(QStringLiteral("lesson-pack: packed %1").arg(written));
     if (singleFile)
         printLearnerSteps(runPath);
-    std::printf("%s\n", written.toLocal8Bit().constData());
+    // Last, so that a script takes the file to send from the end of the output.
+    std::printf("%s\n", QFile::encodeName(singleFile ? runPath : written).constData());
     return 0;
 }

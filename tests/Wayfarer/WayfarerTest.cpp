@@ -1,4 +1,6 @@
-// The trust file's byte rules: whole lines (CRLF too), no duplicates, appended to, or left alone.
+// The trust file's byte rules: whole lines (CRLF too), no duplicates, appended to, or left alone;
+// the built Wayfarer.app on a virtual X screen.
+#include "IcnsFile.h"
 #include "TrustFile.h"
 
 #include "QtPrinters.h"
@@ -6,6 +8,7 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QImage>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
@@ -114,20 +117,23 @@ INSTANTIATE_TEST_SUITE_P(Rows, TrustFileRules, ::testing::ValuesIn(kTrustRows),
 struct RunRow {
     const char *name;
     int openerStatus;
-    QStringList made, keys; // files made first ("@": the lesson folder); keys pressed
-    bool alert, ends;       // an alert titled "Wayfarer" shows (Return dismisses it); ends with 0
-    QStringList opened;     // what reached xdg-open
-    bool trusted;           // the content folder is a line of the trust file
-    bool notUtf8 = false;   // the lesson folder and home are named by bytes that are not UTF-8
+    QStringList made, keys;   // files made first ("@": the lesson folder); keys pressed
+    bool alert, ends;         // an alert titled "Wayfarer" shows (Return dismisses it); ends with 0
+    QStringList opened;       // what reached xdg-open
+    bool trusted;             // the content folder is a line of the trust file
+    bool secondStart = false; // a second Wayfarer of the lesson is started first
+    bool notUtf8 = false;     // the lesson folder and home are named by bytes that are not UTF-8
 };
 
 const QString kPage = "@/pagewright_files/index.html";
 const QString kPackage = "@/Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg";
 const QStringList kLesson{"space"};
-const QString kName = "My 100% %1 %@"; // the lesson folder's name, as arguments of no format
+// The lesson folder's name, as arguments of no format and as a title's modified mark.
+const QString kName = "My 100% %1 %@ [*]";
 
 const RunRow kRows[] = {
     {"lessonOpensAndEnds", 0, {kPage}, kLesson, false, true, {kPage}, true},
+    {"secondStartLeavesOneWindow", 0, {kPage}, kLesson, false, true, {kPage}, true, true},
     {"missingStartPageAlerts", 0, {}, kLesson, true, false, {}, true},
     {"openerWithoutHandlerAlerts", 3, {kPage}, kLesson, true, false, {kPage}, true},
     {"unwritableTrustAlertsThenLaunches",
@@ -146,7 +152,7 @@ const RunRow kRows[] = {
      true,
      {kPackage, "http://www.example.com/", kPage},
      true},
-    {"notUtf8FoldersAsTheyAre", 0, {kPage}, kLesson, false, true, {kPage}, true, true},
+    {"notUtf8FoldersAsTheyAre", 0, {kPage}, kLesson, false, true, {kPage}, true, false, true},
 };
 
 QByteArray readAt(const QByteArray &path) // a path that need not be UTF-8
@@ -156,6 +162,31 @@ QByteArray readAt(const QByteArray &path) // a path that need not be UTF-8
     return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
                ? file.readAll()
                : QByteArray();
+}
+
+const QRgb kIconColour = qRgb(0xc0, 0x40, 0x20);
+
+// The bundle's icon becomes a plain square of kIconColour.
+bool paintIcon(const QString &icns)
+{
+    QImage square(128, 128, QImage::Format_RGB32);
+    square.fill(kIconColour);
+    const QString png = icns + ".png";
+    QString why;
+    return square.save(png) && icons::convertToIcns(png, icns, why) && QFile::remove(png);
+}
+
+// How many pixels of the window, as the screen shows it, are of the icon's colour.
+qsizetype iconPixels(const QString &screenshot, const QByteArray &window)
+{
+    if (QProcess::execute("import", {"-window", window, screenshot}) != 0)
+        return -1;
+    const QImage shot = QImage(screenshot).convertToFormat(QImage::Format_RGB32);
+    qsizetype count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            count += shot.pixel(x, y) == kIconColour;
+    return count;
 }
 
 using WayfarerBundle = ::testing::TestWithParam<RunRow>;
@@ -171,6 +202,7 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     ASSERT_TRUE(!bundle.isEmpty() && box.writeOpener(row.openerStatus));
     for (QString path : row.made)
         ASSERT_TRUE(testfiles::write(path.replace('@', lesson), "x"));
+    ASSERT_TRUE(paintIcon(bundle + "/Contents/Resources/Wayfarer.icns"));
     const QByteArray root = QFile::encodeName(box.path());
     const QByteArray folder = row.notUtf8 ? root + "/les\xe9son" : QFile::encodeName(lesson);
     const QByteArray home = row.notUtf8 ? root + "/h\xe9" : QFile::encodeName(box.home());
@@ -183,10 +215,18 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     const char *start = row.notUtf8 ? "HOME=\"$0/$(printf 'h\\351')\" exec \"$0/$(printf "
                                       "'les\\351son')/Wayfarer.app/Contents/MacOS/Wayfarer\""
                                     : "exec \"$1\"";
-    QProcess &wayfarer =
-        box.start("/bin/sh", {"-c", start, box.path(), bundleProgram(bundle, "Wayfarer")}, true);
-    const QByteArray window = waitForWindow(wayfarer.processId(), "^Lesson Setup$");
+    const QStringList startArgs{"-c", start, box.path(), bundleProgram(bundle, "Wayfarer")};
+    QProcess &wayfarer = box.start("/bin/sh", startArgs, true);
+    const QByteArray window = waitForWindow(wayfarer.processId(), "^Lesson Setup");
     ASSERT_FALSE(window.isEmpty()) << "the launcher window never appeared";
+    const QString name = QFile::decodeName(folder.mid(folder.lastIndexOf('/') + 1));
+    EXPECT_EQ(xdotool({"getwindowname", window}), ("Lesson Setup \u2014 " + name).toUtf8());
+    EXPECT_GE(iconPixels(box.path("window.png"), window), 48 * 48);
+    if (row.secondStart) {
+        QProcess &second = box.start(bundleProgram(bundle, "Wayfarer"), {}, true);
+        EXPECT_TRUE(second.waitForFinished(60000) && second.exitCode() == 0);
+        EXPECT_EQ(xdotool({"search", "--onlyvisible", "--name", "^Lesson Setup"}), window);
+    }
     ASSERT_TRUE(xdotool({"windowfocus", "--sync", window}) &&
                 xdotool(QStringList{"key"} + row.keys));
     if (row.alert) {
@@ -198,7 +238,7 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
     if (row.ends) {
         EXPECT_TRUE(wayfarer.waitForFinished(60000) && wayfarer.exitCode() == 0);
     } else {
-        EXPECT_FALSE(waitForWindow(wayfarer.processId(), "^Lesson Setup$").isEmpty());
+        EXPECT_FALSE(waitForWindow(wayfarer.processId(), "^Lesson Setup").isEmpty());
     }
     QByteArray opened;
     for (const QString &item : row.opened)

@@ -106,7 +106,7 @@ TEST_P(LessonInBrowser, ShowsTheStartPage)
          {"XDG_DATA_HOME", box.path("data")},
          {"XDG_CURRENT_DESKTOP", "X-Generic"},
          {"BROWSER", "false"}});
-    const QByteArray window = waitForWindow(wayfarer.processId(), "^Lesson Setup$");
+    const QByteArray window = waitForWindow(wayfarer.processId(), "^Lesson Setup");
     ASSERT_FALSE(window.isEmpty()) << "the launcher window never appeared";
     ASSERT_TRUE(xdotool({"windowfocus", "--sync", window}) && xdotool({"key", "space"}));
     if (!GetParam().renders) {

@@ -23,7 +23,7 @@ TEST(EndToEnd, PackedLessonUnpacksStartsWayfarerAndOpensItsStartPage)
 
     // Nothing is trusted or opened before the learner presses the lesson button.
     const std::optional<QByteArray> window =
-        xdotool({"search", "--sync", "--onlyvisible", "--name", "^Lesson Setup$"});
+        xdotool({"search", "--sync", "--onlyvisible", "--name", "^Lesson Setup"});
     ASSERT_TRUE(window && !window->isEmpty()) << "Wayfarer's window never appeared";
     const QString lesson = box.temporary() + "/Brindle_Lessons/Rivers Sample";
     const QString trustFile = box.home() + "/Library/Preferences/Tamarind/Glimmer Player/"

@@ -108,7 +108,6 @@ const Row kRefusals[] = {
     {"no_start_page", "", Refused, Refused, "has no start page", DO(QFile::remove(s.content + "/index.html"))},
     {"named_pipe", "", Refused, Refused, "images/pipe is not a regular file",
      DO(::mkfifo(QFile::encodeName(s.content + "/images/pipe").constData(), 0644) == 0)},
-    {"linked_folder", "", Refused, Refused, "/b is a symbolic link", DO(QFile::link(s.content + "/images", s.content + "/b"))},
     {"link_in_wayfarer", "", Refused, Refused, "/c is a symbolic link", DO(QFile::link("Info.plist", s.wayfarer + "/c"))},
     {"content_missing", "", Refused, Refused, "none is not a folder", SET(s.content = s.box.path("none"))},
     {"output_exists", "", Refused, Refused, "(use --replace", DO(QFile::link("none", s.bundle()))},
@@ -175,6 +174,80 @@ const auto rowId = [](const auto &info) { return std::string(info.param.id); };
 INSTANTIATE_TEST_SUITE_P(Names, PackerTable, ::testing::ValuesIn(kNames), rowId);
 INSTANTIATE_TEST_SUITE_P(Refusals, PackerTable, ::testing::ValuesIn(kRefusals), rowId);
 
+struct LinkRow {
+    const char *id;
+    const char *link, *target; // content/<link> points to <target>; ../outside.js lies beside
+    const char *refusal;       // with --dereference: the refusal, or "" when packed
+    QStringList packed;        // then: what the link brings below pagewright_files/
+};
+
+// clang-format off
+const LinkRow kLinks[] = {
+    {"to_a_file_inside", "images/copy.svg", "river.svg", "", {"images/copy.svg"}},
+    {"to_a_folder", "pictures", "images", "", {"pictures/river.svg"}},
+    {"leading_outside", "outside.js", "../outside.js", "", {"outside.js"}},
+    {"dangling", "gone.html", "none.html", "gone.html is a symbolic link to nothing (", {}},
+    {"looping_link", "self", "self", "/self is a symbolic link that loops", {}},
+    {"looping_folder", "images/again", "..", "/images/again leads back into a folder that holds it", {}},
+    {"to_a_device", "null", "/dev/null", "/null is not a regular file or folder", {}},
+};
+// clang-format on
+
+using PackerLinks = ::testing::TestWithParam<LinkRow>;
+
+// Without --dereference a link is refused, naming the option; with it, what the link points
+// to is packed under its name, or the link is refused with its path. Refused: nothing written.
+TEST_P(PackerLinks, AreRefusedOrPackedAsWhatTheyPointTo)
+{
+    const LinkRow &row = GetParam();
+    Packing s;
+    testfiles::write(s.box.path("outside.js"), "outside");
+    std::filesystem::create_symlink(row.target,
+                                    (QFile::encodeName(s.content) + '/' + row.link).data());
+    const QStringList before = testfiles::snapshot(s.box.path());
+    PackerRun run = runPacker(s.arguments());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "lesson-pack: refusing 1 symbolic link (--dereference, or -L, packs what "
+                       "each points to; or put the files themselves there):\n  " +
+                           QFile::encodeName(s.content) + '/' + row.link + '\n');
+    run = runPacker(s.arguments() << "--dereference");
+    EXPECT_EQ(run.exitCode, *row.refusal ? 1 : 0) << run.err.constData();
+    if (*row.refusal) {
+        EXPECT_TRUE(run.err.startsWith("lesson-pack: ") && run.err.contains(row.refusal) &&
+                    run.err.count('\n') == 1)
+            << run.err.constData();
+        EXPECT_EQ(testfiles::changes(before, testfiles::snapshot(s.box.path())), QStringList());
+        return;
+    }
+    QStringList entries{"Wayfarer.app/Contents/Info.plist", "Wayfarer.app/Contents/MacOS/Wayfarer",
+                        "pagewright_files/images/river.svg", "pagewright_files/index.html"};
+    entries.append(
+        QStringList(row.packed).replaceInStrings(QRegularExpression("^"), "pagewright_files/"));
+    entries.sort();
+    EXPECT_EQ(s.entries(), entries);
+    EXPECT_EQ(run.out, QFile::encodeName(s.bundle()) + '\n');
+    const QByteArray expected = row.packed.first().endsWith(".js") ? "outside" : "<svg/>";
+    EXPECT_EQ(unzip({"-p", s.archive(), "pagewright_files/" + row.packed.first()}), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PackerLinks, ::testing::ValuesIn(kLinks), rowId);
+
+// All links of a folder are refused in one run; past twenty the rest are counted.
+TEST(PackerRun, RefusesEveryLinkInOneRun)
+{
+    Packing s;
+    for (int i = 0; i < 22; ++i)
+        QFile::link("../index.html",
+                    s.content + QString("/images/%1.html").arg(i, 2, 10, QChar('0')));
+    const PackerRun run = runPacker(s.arguments());
+    EXPECT_EQ(run.exitCode, 1);
+    const QList<QByteArray> lines = run.err.split('\n');
+    ASSERT_EQ(lines.size(), 23) << run.err.constData();
+    EXPECT_TRUE(lines[0].startsWith("lesson-pack: refusing 22 symbolic links (--dereference"));
+    EXPECT_EQ(lines[20], "  " + QFile::encodeName(s.content) + "/images/19.html");
+    EXPECT_EQ(lines[21], "  ... and 2 more");
+}
+
 // What the packer writes: Unspool's copy, an archive of the launcher, its installer and the
 // content with their times, and the single file.
 TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
@@ -191,8 +264,8 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
 
     const PackerRun run = runPacker(s.arguments());
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
-    EXPECT_EQ(run.out, QFile::encodeName(s.bundle()) + "\n");
-    // Then the steps to send to learners with the single file.
+    // The file to send, last on stdout; then the steps to send to learners with it.
+    EXPECT_EQ(run.out, QFile::encodeName(s.output) + "/Lesson.run\n");
     EXPECT_TRUE(run.err.startsWith("lesson-pack: packed " + QFile::encodeName(s.bundle()) + "\n") &&
                 run.err.contains("send Lesson.run to learners") &&
                 run.err.contains("./\"Lesson.run\""))
@@ -218,6 +291,15 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
                                                "ELF");
     EXPECT_EQ(unzip({"-Z1", single}), unzip({"-Z1", s.archive()}));
 
+    // On a terminal the count is of the lesson's own files, not the launcher's too.
+    s.extra = {"--replace"};
+    QStringList command{LESSON_PACK_EXECUTABLE};
+    command << s.arguments();
+    const QByteArray shown =
+        platform::runProcess("script", {"-qec", "'" + command.join("' '") + "'", "/dev/null"})
+            .output;
+    EXPECT_TRUE(shown.contains("packing 2/2 files") && !shown.contains("/4 files")) << shown.data();
+
     // A write that fails part-way (a file-size limit) leaves nothing behind, not even the
     // output folders the run made.
     s.output = s.box.path("new/out");
@@ -226,7 +308,8 @@ TEST(PackerRun, WritesTheLessonItsArchiveAndTheSingleFile)
 }
 
 // The lesson's icon: a picture is written as a square Lesson.icns, named in Info.plist and
-// shown on the program's windows; none is shown once the file is gone; no picture, no lesson.
+// shown on the program's windows, in Unspool.app and in the archive's Wayfarer.app; none is
+// shown once the file is gone; no picture, no lesson.
 TEST(BundleIcon, IsWrittenNamedAndShown)
 {
     Packing s;
@@ -244,6 +327,11 @@ TEST(BundleIcon, IsWrittenNamedAndShown)
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_EQ(QImage(icns).size(), QSize(256, 256));
     EXPECT_TRUE(shown());
+    // The setup window shows it too: the lesson's Wayfarer.app carries it the same way.
+    EXPECT_EQ(unzip({"-p", s.archive(), "Wayfarer.app/Contents/Resources/Lesson.icns"}),
+              testfiles::read(icns));
+    EXPECT_TRUE(unzip({"-p", s.archive(), "Wayfarer.app/Contents/Info.plist"})
+                    .contains("<key>CFBundleIconFile</key>\n\t<string>Lesson.icns</string>"));
     QFile::remove(icns);
     EXPECT_FALSE(shown());
 }
