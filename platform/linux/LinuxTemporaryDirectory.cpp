@@ -187,10 +187,15 @@ QByteArray LinuxTemporaryDirectory::path() const
         const Access access = accessOf(tmpdir);
         if (access == Access::Private)
             return withTrailingSlash(tmpdir);
-        if (access == Access::Shared)
-            return privateFolderBelow(tmpdir);
-        // A TMPDIR that is no folder at all, one that allows no programs, or one where
-        // others can rename our entries: as if it were not set.
+        if (access == Access::Shared) {
+            const QByteArray below = privateFolderBelow(tmpdir);
+            if (!below.isEmpty())
+                return below;
+        }
+        // A TMPDIR that is no folder at all, one that allows no programs, one where
+        // others can rename our entries, or one where another user took our name
+        // first (a folder, file or link of theirs): as if it were not set, so that
+        // nobody can stop our lessons by guessing the name.
     }
     const QByteArray home = withoutTrailingSlashes(homeFolder());
     if (home.isEmpty())

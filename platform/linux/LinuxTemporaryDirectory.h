@@ -10,7 +10,8 @@ namespace platform
 // - a folder user-<uid> below a $TMPDIR that others can reach, created mode 0700
 //   and verified on every call (a real folder, ours, open to nobody else), where
 //   nobody else can rename or remove it: $TMPDIR is ours or root's and either
-//   closed to others' writes or sticky;
+//   closed to others' writes or sticky, and where that name is not taken by
+//   something that is not ours (another user could make it first);
 // - otherwise the user's download folder (XDG_DOWNLOAD_DIR of user-dirs.dirs), or the
 //   home folder when there is none. Browsers confined to their own /tmp (snap,
 //   flatpak) can still read the lesson's pages there.
