@@ -163,6 +163,13 @@ int main(int argc, char **argv)
     if (!scratch.isValid())
         return fail(
             QStringLiteral("cannot make a temporary folder: %1").arg(scratch.errorString()));
+    // What the packer starts (the compiler that rebuilds a bundle's ICU data among them)
+    // keeps its scratch files in this private folder too, never beside others' in a
+    // shared TMPDIR.
+    const QString childScratch = QDir(scratch.path()).filePath(QStringLiteral("tmp"));
+    if (!QDir().mkdir(childScratch))
+        return fail(QStringLiteral("cannot make the folder %1").arg(childScratch));
+    qputenv("TMPDIR", QFile::encodeName(childScratch));
     // The runtime a single file carries is the self-contained Unspool before the
     // lesson's icon is put into it, so that lessons share it.
     const QString starter = lessonpack::starterBeside(request.unspoolBundle);
