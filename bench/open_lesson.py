@@ -6,10 +6,12 @@
 For each lesson, with an empty runtime cache and with a filled one: the time from
 opening the file to the lesson's first window (titled with its name) and to the
 "Lesson Setup" window, and `unzip -q` of the same lesson archive alone; also the
-starter's peak memory before it hands over. Medians of REPETITIONS runs, as a
+starter's peak memory before it hands over ("-" where it handed over before the first
+look, as with a filled cache). Medians of REPETITIONS runs, as a
 Markdown table. Windows are looked for every 10 ms with xdotool (its own --sync
 looks only twice a second). Needs $DISPLAY.
 """
+import math
 import os
 import shutil
 import statistics
@@ -61,7 +63,8 @@ def open_once(run_file, name, home, tmp):
     subprocess.run(["pkill", "-f", f"{tmp}/.*Wayfarer"], check=False)
     while window("^Lesson Setup"):
         time.sleep(POLL)
-    return first, setup, peak / 1024
+    # None when the starter handed over before the first sample (a filled cache).
+    return first, setup, peak / 1024 if peak else None
 
 
 def unzip_once(archive, target):
@@ -98,7 +101,8 @@ def main():
             first, setup, peak = (median(column) for column in zip(*runs))
             size = os.path.getsize(run_file) / 1e6
             print(f"| {name} | {size:.1f} | {cache} | {first:.2f} | {setup:.2f} | "
-                  f"{median(unzips):.2f} | {setup / median(unzips):.1f} | {peak:.1f} |",
+                  f"{median(unzips):.2f} | {setup / median(unzips):.1f} | "
+                  f"{'-' if math.isnan(peak) else f'{peak:.1f}'} |",
                   flush=True)
     shutil.rmtree(work, ignore_errors=True)
 
