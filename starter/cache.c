@@ -75,20 +75,6 @@ static int cache_root(struct cache_report *report)
     return join(report->folder, base, "brindle") && private_folder(report->folder, report);
 }
 
-static int read_at(int fd, void *into, size_t size, uint64_t offset)
-{
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = pread(fd, (char *)into + done, size - done, (off_t)(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return 0;
-        done += (size_t)n;
-    }
-    return 1;
-}
-
 static int write_all(int fd, const void *bytes, size_t size)
 {
     for (size_t done = 0; done < size;) {
@@ -110,7 +96,7 @@ static int locate(int lesson, const struct runtime_file *file, uint64_t *data, i
     if (file->source != SOURCE_ENTRY)
         return 1;
     unsigned char header[30];
-    if (!read_at(lesson, header, sizeof header, file->offset) || memcmp(header, "PK\3\4", 4))
+    if (!index_read_at(lesson, header, sizeof header, file->offset) || memcmp(header, "PK\3\4", 4))
         return 0;
     const unsigned flags = header[6] | header[7] << 8, method = header[8] | header[9] << 8;
     if ((flags & 1) || (method != 0 && method != 8))
@@ -137,7 +123,7 @@ static int unpack(int lesson, const struct runtime_file *file, int out)
     int status = Z_OK, ok = 1;
     while (ok && left > 0 && status != Z_STREAM_END) {
         const size_t take = left < PIECE ? (size_t)left : PIECE;
-        ok = read_at(lesson, in, take, at);
+        ok = index_read_at(lesson, in, take, at);
         at += take;
         left -= take;
         stream.next_in = in;

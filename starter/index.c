@@ -11,7 +11,7 @@
 
 enum { TRAILER_MAX = 128, INDEX_MAX = 65535 };
 
-static int read_at(int fd, void *into, size_t size, uint64_t offset)
+int index_read_at(int fd, void *into, size_t size, uint64_t offset)
 {
     size_t done = 0;
     while (done < size) {
@@ -184,7 +184,8 @@ static int read_text(int fd, uint64_t file_size, char **text, const char **why)
     char trailer[TRAILER_MAX + 1] = {0};
     const uint64_t tail = file_size < TRAILER_MAX ? file_size : TRAILER_MAX;
     *why = "the file ends before its index";
-    if (!read_at(fd, trailer, tail, file_size - tail) || tail == 0 || trailer[tail - 1] != '\n')
+    if (!index_read_at(fd, trailer, tail, file_size - tail) || tail == 0 ||
+        trailer[tail - 1] != '\n')
         return 0;
     trailer[tail - 1] = '\0';
     const char *last = strrchr(trailer, '\n');
@@ -199,7 +200,7 @@ static int read_text(int fd, uint64_t file_size, char **text, const char **why)
     if (length + trailer_size > file_size)
         return 0;
     *text = malloc(length + 1);
-    if (!*text || !read_at(fd, *text, length, file_size - trailer_size - length))
+    if (!*text || !index_read_at(fd, *text, length, file_size - trailer_size - length))
         return 0;
     (*text)[length] = '\0';
     struct sha256 hash;

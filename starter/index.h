@@ -46,6 +46,10 @@ struct lesson_index {
     size_t file_count;
 };
 
+/* `size` bytes at `offset` of `fd`, read whole (through EINTR and short reads); 0 when the
+ * file ends first or a read fails. */
+int index_read_at(int fd, void *into, size_t size, uint64_t offset);
+
 /* Reads and checks the index of the lesson file open at `fd`. On failure returns 0
  * and says in `why` what was wrong. */
 int index_read(int fd, struct lesson_index *index, const char **why);
