@@ -116,6 +116,9 @@ for label, entry, plant, says in [("symlink_at_entry", "new.txt", 'ln -s "$1/out
                                   ("hardlink_at_entry", "hard.txt", 'ln "$1/outside/hard.txt" hard.txt', "ok"),
                                   ("fifo_at_entry", "pipe", "mkfifo pipe", "write")]:
     row("plant_" + label, L(E(entry)), says, plant=plant, files={"hard.txt": TEXT}, e2e="parent" in label)
+# A user's file that merely starts with the leftover prefix is no leftover: the sweep keeps it.
+row("user_file_with_the_leftover_prefix", L(), "ok", files={"pagewright_files/.unspool-partial-notes": b"notes\n"},
+    plant="mkdir pagewright_files && echo notes > pagewright_files/.unspool-partial-notes")
 # The structure check.
 row("overlap_shared_local_header", zip_([E("s%d" % i, b"\0" * 50000) for i in range(10)], share=True), "overlap")
 # Neighbours: data running one byte into the next local header is refused; touching is not.
