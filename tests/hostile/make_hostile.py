@@ -134,6 +134,8 @@ row("count_wrapped_past_65535", zip_([E("f/%05d" % i, b"", 0) for i in range(655
 for count in (2, 7):
     row("count_%d_of_3" % count, L(count=count), "count")
 row("method_bzip2", L(E("packed", method=12, payload=TEXT)), "method")
+# An empty file encrypted as Info-ZIP stores it: stored, the encryption header alone.
+row("encrypted_empty_entry", L(E("empty.txt", b"", 0, flags=9, payload=encrypt(b"pw", 0, b""))), "ok", password="pw")
 row("encrypted_without_password", L(E("secret", flags=1, payload=encrypt(b"pw", zlib.crc32(TEXT), deflate(TEXT)))), "encrypted")
 for cut in (0, 100, len(A) // 2, len(A) - 23):
     row("truncated_at_%d" % cut, A[:cut], "unopenable")
