@@ -140,6 +140,9 @@ row("encrypted_without_password", L(E("secret", flags=1, payload=encrypt(b"pw", 
 for cut in (0, 100, len(A) // 2, len(A) - 23):
     row("truncated_at_%d" % cut, A[:cut], "unopenable")
 row("truncated_in_end_record", A[:-1], "damaged")
+# An archive of nothing (its end record alone, or after other bytes) extracts nothing and completes.
+row("empty_archive", zip_([]), "ok")
+row("empty_archive_prefixed", zip_([], prefix=b"#!/bin/sh\n", adjust=True), "ok")
 # Damaged entries: refused, and the earlier copy at their name is kept.
 for method in (0, 8):
     row("short_%d" % method, L(E("bad.txt", method=method, usize=len(TEXT) + 100)), "size", first="good")
