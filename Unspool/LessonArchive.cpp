@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +139,7 @@ struct LessonArchive::Extraction {
     bool overWrite;
     QList<ArchiveStructureCheck::EntryPlace> places; // the entries' data, in order
     qsizetype index = 0;
+    std::optional<std::int64_t> modified;      // the current entry's UTC time, if it has one
     std::set<std::pair<dev_t, ino_t>> written; // every file put in place
 };
 
@@ -246,6 +248,7 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     data.storedSize = run.info.compressed_size = place.storedSize;
     data.declaredSize = run.info.uncompressed_size = place.declaredSize;
     data.method = run.info.compression_method;
+    run.modified = place.modified;
     if (run.info.flag & 1)
         data.password = _passwordBytes();
     if ((run.info.flag & 1 && data.password.isEmpty()) || !run.stream.start(data)) {
@@ -321,7 +324,9 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
         }
         run.file.commit(static_cast<std::size_t>(n));
     }
-    const time_t modified = run.clock.toEpoch(run.info.dosDate, run.info.tmu_date);
+    // The UTC time of an extended timestamp is exact; a DOS time is local time.
+    const time_t modified = run.modified ? static_cast<time_t>(*run.modified)
+                                         : run.clock.toEpoch(run.info.dosDate, run.info.tmu_date);
     const bool written = run.file.finish(
         modified, opensToEveryone(run.destination.fullPath(components, components.size())));
 
