@@ -124,6 +124,20 @@ bool readZip64Values(const QByteArray &bytes, qsizetype extraAt, qsizetype extra
     return true;
 }
 
+// The modification time of an extended-timestamp block: a flags byte (bit 0: the
+// time is there), then the time as signed 32-bit seconds since the epoch, UTC.
+std::optional<std::int64_t> extendedModified(const QByteArray &bytes, qsizetype at,
+                                             qsizetype extraSize)
+{
+    for (const qsizetype end = at + extraSize; end - at >= 4; at += 4 + u16(bytes, at + 2)) {
+        const qsizetype size = u16(bytes, at + 2);
+        if (u16(bytes, at) == kTimestampExtraId && size >= 5 && size <= end - at - 4 &&
+            (bytes[at + 4] & 1))
+            return static_cast<std::int32_t>(u32(bytes, at + 5));
+    }
+    return std::nullopt;
+}
+
 Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &entries)
 {
     qsizetype pos = 0;
@@ -147,6 +161,7 @@ Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &en
         const qsizetype extraAt = pos + static_cast<qsizetype>(kCentralHeaderSize) + nameLength;
         if (!readZip64Values(directory, extraAt, extraSize, entry))
             return Status::Inconsistent64;
+        entry.modified = extendedModified(directory, extraAt, extraSize);
         entries.append(entry);
         pos += recordSize;
     }

@@ -4,6 +4,7 @@
 #include <QList>
 
 #include <cstdint>
+#include <optional>
 
 // The central directory of a ZIP file as minizip finds it, read on our own so the
 // archive can be judged before minizip is let loose on it. Sizes and offsets are
@@ -17,6 +18,8 @@ struct ArchiveCentralEntry {
     std::uint64_t uncompressedSize = 0;
     std::uint64_t localHeaderOffset = 0; // as recorded, before the shift below
     bool offsetIn64BitRecord = false;    // the 32-bit offset field holds the marker
+    // Seconds since the epoch (UTC) from an extended-timestamp block, where there is one.
+    std::optional<std::int64_t> modified{};
 };
 
 struct ArchiveCentralDirectory {
@@ -43,6 +46,7 @@ namespace ArchiveBytes
 // The 32-bit field value that says "the real value is in a ZIP64 record".
 constexpr std::uint32_t kIn64BitRecord = 0xFFFFFFFF;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
+constexpr std::uint16_t kTimestampExtraId = 0x5455;
 
 // pread to the end of the requested range; false on a short read.
 bool readAt(int fd, std::uint64_t offset, std::size_t size, QByteArray &out);

@@ -98,9 +98,14 @@ long ArchiveEntryStream::produce(char *out, std::size_t size)
 }
 
 // The declared content is out: the entry must end right here. A deflate stream
-// must finish without another byte of output, and no stored byte may be left.
+// must finish without another byte of output, and no stored byte may be left. An
+// empty entry may still hold its whole encryption header.
 bool ArchiveEntryStream::endsHere()
 {
+    while (_headerLeft > 0) {
+        if (_storedLeft == 0 || !refill())
+            return false;
+    }
     char spare = 0;
     while (_deflated && !_streamEnded) {
         if (_available == 0) {

@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -60,10 +61,25 @@ bool lacksUnnamedFiles(int error)
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
+// A hidden name is the prefix and a random 64-bit number in base 36, always 13
+// digits long: a user's file that merely starts with the prefix never has this form.
+constexpr qsizetype kRandomDigits = 13;
+
 QByteArray newHiddenName()
 {
     return QByteArray(ArchiveFileWriter::kLeftoverPrefix) +
-           QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+           QByteArray::number(QRandomGenerator::global()->generate64(), 36)
+               .rightJustified(kRandomDigits, '0');
+}
+
+bool isHiddenName(const char *name)
+{
+    const QByteArray prefix(ArchiveFileWriter::kLeftoverPrefix);
+    const QByteArray whole(name);
+    const QByteArray digits = whole.mid(prefix.size());
+    return whole.startsWith(prefix) && digits.size() == kRandomDigits &&
+           std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
 }
 
 // A hidden name is random, so a clash with another run's is rare; a few tries
@@ -290,7 +306,7 @@ void ArchiveFileWriter::removeLeftovers(int folderFd)
         return;
     }
     while (const dirent *item = ::readdir(folder)) {
-        if (std::strncmp(item->d_name, kLeftoverPrefix, sizeof kLeftoverPrefix - 1) == 0)
+        if (isHiddenName(item->d_name))
             ::unlinkat(folderFd, item->d_name, 0);
     }
     ::closedir(folder);

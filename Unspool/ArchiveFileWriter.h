@@ -27,8 +27,8 @@
 // a running program's executable can be replaced (writing into it fails with
 // ETXTBSY), as can a file with other hard links, whose other names keep the old
 // content. Where the file system can, the new file has no name at all until it is
-// complete (O_TMPFILE); elsewhere it has a hidden one beginning with
-// kLeftoverPrefix, and a file so named that an interrupted run left behind is
+// complete (O_TMPFILE); elsewhere it has a hidden one, kLeftoverPrefix and a random
+// part, and a file of exactly that form that an interrupted run left behind is
 // removed by removeLeftovers() on the next.
 class ArchiveFileWriter
 {
@@ -67,7 +67,8 @@ class ArchiveFileWriter
     // Drops the new file; the old one at its name stays as it was.
     void discard();
 
-    // Removes the hidden files an interrupted run left in the folder open at `folderFd`.
+    // Removes the hidden files an interrupted run left in the folder open at `folderFd`,
+    // and no other file, whatever its name begins with.
     static void removeLeftovers(int folderFd);
 
     // The one prefix of every name a new file has before it is put in place.

@@ -201,7 +201,7 @@ QList<EntryPlace> entryPlaces(int archiveFd)
             entrySpan(archiveFd, directory, entry, span))
             return {};
         places.append({span.end - entry.compressedSize, entry.compressedSize,
-                       entry.uncompressedSize, !entry.offsetIn64BitRecord});
+                       entry.uncompressedSize, !entry.offsetIn64BitRecord, entry.modified});
     }
     return places;
 }

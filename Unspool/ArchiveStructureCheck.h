@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // A look at an archive's central directory before anything is extracted, for the
 // shapes that minizip would follow into harm: overlapping-entry bombs, sizes the
@@ -29,6 +30,7 @@ struct EntryPlace {
     std::uint64_t storedSize = 0;
     std::uint64_t declaredSize = 0;
     bool libraryOpens = true;
+    std::optional<std::int64_t> modified{}; // UTC, where the entry carries it
 };
 
 // One place per central record, in the directory's order; empty when the archive

@@ -1,5 +1,6 @@
 #include "LessonArchive.h"
 
+#include "ArchiveCentralDirectory.h"
 #include "ArchiveDestination.h"
 #include "ArchiveEntryName.h"
 #include "ArchiveEntryStream.h"
@@ -8,6 +9,7 @@
 #include "ArchiveSourceFile.h"
 #include "ArchiveStructureCheck.h"
 #include "ArchiveTime.h"
+#include "FileDescriptor.h"
 
 #include <QDate>
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +44,17 @@ const char kSizeMismatch[] = "Error occurs: entry size does not match";
 bool opensToEveryone(const QByteArray &fullPath)
 {
     return fullPath.contains(".app") || fullPath.contains(".pkg");
+}
+
+// An archive of its end record alone, which the library refuses to open.
+bool holdsNoEntries(const QString &path)
+{
+    const FileDescriptor file(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const ArchiveCentralDirectory directory =
+        file.isOpen() ? ArchiveCentralDirectory::read(file.get()) : ArchiveCentralDirectory{};
+    return directory.status == ArchiveCentralDirectory::Status::Read &&
+           directory.entries.isEmpty() && directory.declaredCount == 0;
 }
 
 bool holdsSomething(int folderFd, const QByteArray &name)
@@ -125,6 +139,7 @@ struct LessonArchive::Extraction {
     bool overWrite;
     QList<ArchiveStructureCheck::EntryPlace> places; // the entries' data, in order
     qsizetype index = 0;
+    std::optional<std::int64_t> modified;      // the current entry's UTC time, if it has one
     std::set<std::pair<dev_t, ino_t>> written; // every file put in place
 };
 
@@ -149,12 +164,15 @@ bool LessonArchive::UnzipOpenFile(const QString &path)
     }
     zlib_filefunc64_def input = _input->functions();
     _unzFile = unzOpen2_64(QFile::encodeName(path).constData(), &input);
+    _emptyArchive = !_unzFile && holdsNoEntries(path);
+    if (_emptyArchive)
+        _numberOfEntries = 0;
     if (_unzFile) {
         unz_global_info info{};
         if (unzGetGlobalInfo(_unzFile, &info) == UNZ_OK)
             _numberOfEntries = static_cast<int>(info.number_entry);
     }
-    return _unzFile != nullptr;
+    return _unzFile != nullptr || _emptyArchive;
 }
 
 bool LessonArchive::UnzipOpenFile(const QString &path, const QString &password)
@@ -166,6 +184,7 @@ bool LessonArchive::UnzipOpenFile(const QString &path, const QString &password)
 bool LessonArchive::UnzipCloseFile()
 {
     _password.clear();
+    _emptyArchive = false;
     if (!_unzFile)
         return true;
     const int closed = unzClose(_unzFile);
@@ -182,10 +201,15 @@ bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
 {
     if (_refusedByStructure(destination))
         return false;
+    Extraction run(destination, overWrite, *_input);
+    // An archive without entries, checked sound, is extracted by doing nothing.
+    if (_emptyArchive || (_unzFile && run.places.isEmpty())) {
+        _reportCompletion();
+        return true;
+    }
     if (unzGoToFirstFile(_unzFile) != UNZ_OK)
         OutputErrorMessage(QStringLiteral("Failed"));
 
-    Extraction run(destination, overWrite, *_input);
     _run = &run;
     const auto forget = qScopeGuard([this] { _run = nullptr; });
     const int total = _numberOfEntries;
@@ -197,9 +221,7 @@ bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
         if (outcome == EntryOutcome::Extracted)
             _reportProgress(++done, total);
     } while (unzGoToNextFile(_unzFile) == UNZ_OK);
-
-    if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ExtractionComplete))
-        _delegate->ExtractionComplete();
+    _reportCompletion();
     return true;
 }
 
@@ -226,6 +248,7 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     data.storedSize = run.info.compressed_size = place.storedSize;
     data.declaredSize = run.info.uncompressed_size = place.declaredSize;
     data.method = run.info.compression_method;
+    run.modified = place.modified;
     if (run.info.flag & 1)
         data.password = _passwordBytes();
     if ((run.info.flag & 1 && data.password.isEmpty()) || !run.stream.start(data)) {
@@ -301,7 +324,9 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
         }
         run.file.commit(static_cast<std::size_t>(n));
     }
-    const time_t modified = run.clock.toEpoch(run.info.dosDate, run.info.tmu_date);
+    // The UTC time of an extended timestamp is exact; a DOS time is local time.
+    const time_t modified = run.modified ? static_cast<time_t>(*run.modified)
+                                         : run.clock.toEpoch(run.info.dosDate, run.info.tmu_date);
     const bool written = run.file.finish(
         modified, opensToEveryone(run.destination.fullPath(components, components.size())));
 
@@ -357,6 +382,12 @@ bool LessonArchive::_refusedByStructure(const QByteArray &destination)
         return false;
     OutputErrorMessage(reason);
     return true;
+}
+
+void LessonArchive::_reportCompletion()
+{
+    if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ExtractionComplete))
+        _delegate->ExtractionComplete();
 }
 
 void LessonArchive::_reportProgress(int done, int total)

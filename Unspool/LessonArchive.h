@@ -66,6 +66,7 @@ class LessonArchive
     EntryOutcome _failWriting();
     bool _refusedByStructure(const QByteArray &destination);
     void _reportProgress(int done, int total);
+    void _reportCompletion();
     QByteArray _passwordBytes() const;
 
     // How the open archive is read, by minizip and by the extraction alike.
@@ -75,5 +76,6 @@ class LessonArchive
     QString _password;
     LessonArchiveDelegate *_delegate = nullptr;
     int _numberOfEntries = 0;
+    bool _emptyArchive = false; // open, though the library refused it: nothing in it
     Extraction *_run = nullptr; // during UnzipFileTo
 };

@@ -42,6 +42,11 @@ bool stopped(const volatile std::sig_atomic_t *stop)
     return stop && *stop != 0;
 }
 
+// Entries say they were made on Unix (version 4.5 of the format) and carry the file's
+// mode: other tools then take the UTF-8 flag below at its word, where for an entry made on
+// MS-DOS some turn every name beyond ASCII into another code page's characters.
+constexpr uLong kMadeOnUnix = 3 << 8 | 45;
+
 // Names beyond ASCII are flagged as UTF-8, so other tools read them as they were given.
 uLong nameFlags(const QByteArray &name)
 {
@@ -106,12 +111,13 @@ bool addEntry(void *archive, const PackEntry &entry, std::vector<char> &piece,
     }
     zip_fileinfo record{};
     ArchiveTime::fillZipDate(st.st_mtim.tv_sec, record.tmz_date);
+    record.external_fa = static_cast<uLong>(st.st_mode & 0xFFFF) << 16; // Unix mode, file type
     const QByteArray name = entry.name.toUtf8();
     const auto size = static_cast<std::uint64_t>(st.st_size);
-    // zipOpenNewFileInZip's own settings, plus the name flag and ZIP64 when needed.
+    // zipOpenNewFileInZip's own settings, plus made on Unix, the name flag and ZIP64 when needed.
     if (zipOpenNewFileInZip4_64(archive, name.constData(), &record, nullptr, 0, nullptr, 0, nullptr,
                                 Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8,
-                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, nameFlags(name),
+                                Z_DEFAULT_STRATEGY, nullptr, 0, kMadeOnUnix, nameFlags(name),
                                 needsZip64(size)) != ZIP_OK) {
         why = QStringLiteral("cannot pack %1 into the archive").arg(entry.source);
         return false;

@@ -291,6 +291,37 @@ const WriteRow kWrites[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Writing, ::testing::ValuesIn(kWrites), rowName<WriteRow>);
 
+// ---- Times of an Info-ZIP archive made in Tokyo: where its extended timestamp is kept,
+// the file's time is the source's to the second wherever it is read; without (-X) the DOS
+// time counts, read as local time, in even seconds (Info-ZIP rounds an odd one up).
+
+struct TimeRow {
+    const char *name, *zipOptions, *readerZone;
+    int later; // than the source's time, an odd second
+};
+using InfoZipTimes = ArchiveRows<TimeRow>;
+
+TEST_P(InfoZipTimes, AreTheSourceFilesTimes)
+{
+    const TimeRow &row = GetParam();
+    const qint64 mtime = 1246370759; // 2009-06-30 14:05:59 UTC
+    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    ASSERT_TRUE(testfiles::write(path("src/page.html"), "page"));
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path("src/page.html")), times, 0), 0);
+    ASSERT_TRUE(
+        tool(path("src"), {"env", "TZ=JST-9", "zip", row.zipOptions, "../t.zip", "page.html"}));
+    const ScopedTimeZone zone(row.readerZone);
+    ASSERT_TRUE(extract("t.zip", "dest"));
+    EXPECT_EQ(QFileInfo(path("dest/page.html")).lastModified().toSecsSinceEpoch(),
+              mtime + row.later);
+}
+
+const TimeRow kTimes[] = {
+    {"extended_timestamp_in_utc", "-q", "PST8PDT", 0},
+    {"dos_time_in_local_time", "-qX", "JST-9", 1},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, InfoZipTimes, ::testing::ValuesIn(kTimes), rowName<TimeRow>);
+
 // ---- The delegate. In the archive: docs/ (a folder there: no question), keep.txt, new.txt.
 
 struct OverwriteRow {

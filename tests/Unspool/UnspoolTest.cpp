@@ -83,7 +83,7 @@ TEST_F(UnspoolBundle, ClosingTheWindowMidExtractionEndsAtOnce)
     EXPECT_TRUE(launches().isEmpty());
 
     // The next run completes the lesson and sweeps unfinished files, also a planted one.
-    ASSERT_TRUE(testfiles::write(lesson("pages/.unspool-partial-x"), "part"));
+    ASSERT_TRUE(testfiles::write(lesson("pages/.unspool-partial-0123456789xyz"), "part"));
     EXPECT_EQ(run({}, {}, noUnnamedFiles), 0);
     EXPECT_TRUE(waitUntil([&] { return launches() == kLaunch; }));
     EXPECT_EQ(below(" file ").size(), entries.size()); // less a folder, plus the marker

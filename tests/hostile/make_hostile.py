@@ -116,6 +116,9 @@ for label, entry, plant, says in [("symlink_at_entry", "new.txt", 'ln -s "$1/out
                                   ("hardlink_at_entry", "hard.txt", 'ln "$1/outside/hard.txt" hard.txt', "ok"),
                                   ("fifo_at_entry", "pipe", "mkfifo pipe", "write")]:
     row("plant_" + label, L(E(entry)), says, plant=plant, files={"hard.txt": TEXT}, e2e="parent" in label)
+# A user's file that merely starts with the leftover prefix is no leftover: the sweep keeps it.
+row("user_file_with_the_leftover_prefix", L(), "ok", files={"pagewright_files/.unspool-partial-notes": b"notes\n"},
+    plant="mkdir pagewright_files && echo notes > pagewright_files/.unspool-partial-notes")
 # The structure check.
 row("overlap_shared_local_header", zip_([E("s%d" % i, b"\0" * 50000) for i in range(10)], share=True), "overlap")
 # Neighbours: data running one byte into the next local header is refused; touching is not.
@@ -131,10 +134,15 @@ row("count_wrapped_past_65535", zip_([E("f/%05d" % i, b"", 0) for i in range(655
 for count in (2, 7):
     row("count_%d_of_3" % count, L(count=count), "count")
 row("method_bzip2", L(E("packed", method=12, payload=TEXT)), "method")
+# An empty file encrypted as Info-ZIP stores it: stored, the encryption header alone.
+row("encrypted_empty_entry", L(E("empty.txt", b"", 0, flags=9, payload=encrypt(b"pw", 0, b""))), "ok", password="pw")
 row("encrypted_without_password", L(E("secret", flags=1, payload=encrypt(b"pw", zlib.crc32(TEXT), deflate(TEXT)))), "encrypted")
 for cut in (0, 100, len(A) // 2, len(A) - 23):
     row("truncated_at_%d" % cut, A[:cut], "unopenable")
 row("truncated_in_end_record", A[:-1], "damaged")
+# An archive of nothing (its end record alone, or after other bytes) extracts nothing and completes.
+row("empty_archive", zip_([]), "ok")
+row("empty_archive_prefixed", zip_([], prefix=b"#!/bin/sh\n", adjust=True), "ok")
 # Damaged entries: refused, and the earlier copy at their name is kept.
 for method in (0, 8):
     row("short_%d" % method, L(E("bad.txt", method=method, usize=len(TEXT) + 100)), "size", first="good")

@@ -81,6 +81,7 @@ struct Row {
 const Row kNames[] = {
     {"blanks_percent", "100% of a river.html", Packed, Packed},
     {"unicode", "R\xc3\xado y Lagos/\xe2\x82\xac \xf0\x9f\x8c\x8a.html", Packed, Packed},
+    {"japanese", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt", Packed, Packed},
     {"not_utf8", "caf\xe9.html", Refused, Refused, "/caf\\xe9.html: its name is not valid UTF-8"},
     {"line_break", "a\nb.html", Refused, Refused, "/a\\x0ab.html: its name holds a control"},
     {"delete", "a\x7f.html", Refused, Refused, "/a\\x7f.html: its name holds a control"},
@@ -161,13 +162,17 @@ TEST_P(PackerTable, PacksSkipsOrRefusesAndTheLessonOpensAsNamed)
     }
     if (verdictOf(run) != Packed)
         return;
+    const QString page = file.isEmpty() ? "images/river.svg" : file;
+    const QByteArray content = file.isEmpty() ? "<svg/>" : "data";
+    const QString unzipped = s.box.path("unzipped"); // by Info-ZIP, every name byte for byte
+    unzip({"-q", s.archive(), "pagewright_files/*", "-d", unzipped});
+    EXPECT_EQ(testfiles::read(unzipped + "/pagewright_files/" + page), content);
     QProcess &unspool = s.box.start(bundleProgram(s.bundle(), "Unspool"));
     ASSERT_TRUE(unspool.waitForFinished(120000));
     EXPECT_EQ(unspool.exitCode(), 0);
     const QString lesson = s.box.temporary() + "/Brindle_Lessons/" + s.name + "/pagewright_files/";
     EXPECT_EQ(testfiles::read(lesson + "index.html"), "<h1>Start</h1>");
-    EXPECT_EQ(testfiles::read(lesson + (file.isEmpty() ? "images/river.svg" : file)),
-              file.isEmpty() ? "<svg/>" : "data");
+    EXPECT_EQ(testfiles::read(lesson + page), content);
 }
 
 const auto rowId = [](const auto &info) { return std::string(info.param.id); };
