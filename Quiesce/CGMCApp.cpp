@@ -1,13 +1,13 @@
-#include "CGMCApp.h"
+#include "Quiesce/CGMCApp.h"
 
-#include "GMIMRootActions.h"
-#include "GMUVerticallyAlignedTextFieldCell.h"
+#include "Quiesce/GMUVerticallyAlignedTextFieldCell.h"
+#include "Quiesce/core/GMIMRootActions.h"
 #include "ui_CGMCApp.h"
 
-#include "Alerts.h"
-#include "ApplicationIcons.h"
-#include "ProcessRunner.h"
-#include "Workspace.h"
+#include "platform/Alerts.h"
+#include "platform/ApplicationIcons.h"
+#include "platform/ProcessRunner.h"
+#include "platform/Workspace.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -111,7 +111,7 @@ CGMCApp::CGMCApp(QString rootFolder, QString homeFolder, Services services, QObj
             &CGMCApp::iaForceCloseAllButtonPressed);
     connect(mForm->quitButton, &QPushButton::clicked, this, &CGMCApp::iaQuitButtonPressed);
     mForceCloseWait.setInterval(kForceCloseLook);
-    connect(&mForceCloseWait, &QTimer::timeout, this, &CGMCApp::_finishForceCloseWhenEnded);
+    connect(&mForceCloseWait, &QTimer::timeout, this, &CGMCApp::finishForceCloseWhenEnded);
     // Closing the window, or the application being asked to quit, means the user stopped.
     uiAppWindow->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CGMCApp::iaQuitButtonPressed);
@@ -127,11 +127,11 @@ void CGMCApp::terminateWithUserRights(int pid)
 
 void CGMCApp::start()
 {
-    if (!_refreshOrFinish())
+    if (!refreshOrFinish())
         return;
     _refreshInternalOpenPIDListMetadata();
-    _setUpTable();
-    _reloadTable();
+    setUpTable();
+    reloadTable();
     if (mTableModel->rowCount() > 0)
         uiRichViewTableView->selectRow(0);
     mShouldContinuouslyBringWindowToFront = true;
@@ -149,7 +149,7 @@ void CGMCApp::start()
     uiAppWindow->activateWindow();
 }
 
-void CGMCApp::_setUpTable()
+void CGMCApp::setUpTable()
 {
     mTableModel = new CGMCAppTableModel(*this, uiRichViewTableView, this);
     uiRichViewTableView->setModel(mTableModel);
@@ -184,7 +184,7 @@ void CGMCApp::_setUpTable()
 // Qt drops a row's widgets with its model's rows, so every reload makes the row
 // buttons anew. A button first selects its own row, as the close action reads the
 // selection.
-void CGMCApp::_reloadTable()
+void CGMCApp::reloadTable()
 {
     mTableModel->reloadData();
     const int buttonColumn =
@@ -205,7 +205,7 @@ void CGMCApp::_reloadTable()
     }
 }
 
-int CGMCApp::_selectedRow() const
+int CGMCApp::selectedRow() const
 {
     const QItemSelectionModel *selection = uiRichViewTableView->selectionModel();
     if (!selection)
@@ -223,7 +223,7 @@ void CGMCApp::_refreshInternalOpenPIDList()
 }
 
 // Lists the holders again; with none left the work is done and the caller stops.
-bool CGMCApp::_refreshOrFinish()
+bool CGMCApp::refreshOrFinish()
 {
     _refreshInternalOpenPIDList();
     if (!mOpenPIDs.isEmpty())
@@ -245,7 +245,7 @@ void CGMCApp::_refreshInternalOpenPIDListMetadata()
             name = record.value(QStringLiteral("NSApplicationName")).toString();
         else
             name = mServices.processName(pid).value_or(QStringLiteral("Process %1").arg(pid));
-        const QIcon icon = _iconForEntry(record, name);
+        const QIcon icon = iconForEntry(record, name);
         if (name == kPluginHostProcessName)
             name = kBrowserName;
         names.append(name);
@@ -256,7 +256,7 @@ void CGMCApp::_refreshInternalOpenPIDListMetadata()
 }
 
 // The plug-in host stands for the browser and shows the browser's icon.
-QIcon CGMCApp::_iconForEntry(const QVariantMap &record, const QString &name) const
+QIcon CGMCApp::iconForEntry(const QVariantMap &record, const QString &name) const
 {
     const QString bundlePath = name == kPluginHostProcessName
                                    ? kBrowserBundlePath
@@ -280,8 +280,8 @@ int CGMCApp::_PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const
     return target;
 }
 
-std::optional<GMUExtensions::ProcessIdentity> CGMCApp::_identityToClose(qsizetype index,
-                                                                        int target) const
+std::optional<GMUExtensions::ProcessIdentity> CGMCApp::identityToClose(qsizetype index,
+                                                                       int target) const
 {
     if (target == mOpenPIDs.at(index))
         return mOpenPIDIdentities.at(index);
@@ -290,25 +290,25 @@ std::optional<GMUExtensions::ProcessIdentity> CGMCApp::_identityToClose(qsizetyp
 
 void CGMCApp::_closeApplicationRowButtonPressed()
 {
-    const int row = _selectedRow();
+    const int row = selectedRow();
     if (row < 0 || row >= mOpenPIDs.size())
         return;
     const int target = _PIDToCloseForPIDWithGlimmerPlayerOpen(mOpenPIDs.at(row));
     // A holder that has gone since it was listed is not signalled: its number may
     // name another process by now.
-    const auto identity = _identityToClose(row, target);
+    const auto identity = identityToClose(row, target);
     if (identity && GMUExtensions::stillSameProcess(*identity))
-        _closeProcess(*identity);
-    if (!_refreshOrFinish())
+        closeProcess(*identity);
+    if (!refreshOrFinish())
         return;
     _refreshInternalOpenPIDListMetadata();
-    _reloadTable();
+    reloadTable();
 }
 
 // TERM ends an editor with its unsaved work, so a holder with a window is first
 // asked the way its close button asks, which lets it offer to save. When it is
 // still listed at the next Close, it gets TERM.
-void CGMCApp::_closeProcess(const GMUExtensions::ProcessIdentity &identity)
+void CGMCApp::closeProcess(const GMUExtensions::ProcessIdentity &identity)
 {
     const bool asked =
         std::any_of(mAskedToClose.cbegin(), mAskedToClose.cend(), [&](const auto &a) {
@@ -323,14 +323,14 @@ void CGMCApp::_closeProcess(const GMUExtensions::ProcessIdentity &identity)
 
 void CGMCApp::iaContinueButtonPressed()
 {
-    if (!_refreshOrFinish())
+    if (!refreshOrFinish())
         return;
     // A text missing from the string table shows as its key.
     mServices.alerts.runModal(uiAppWindow,
                               {qtTrId("CloseAppsDialogTitle"), qtTrId("CloseAppsDialogMessage"),
                                qtTrId("OKButtonTitle")});
     _refreshInternalOpenPIDListMetadata();
-    _reloadTable();
+    reloadTable();
 }
 
 void CGMCApp::iaForceCloseAllButtonPressed()
@@ -346,7 +346,7 @@ void CGMCApp::iaForceCloseAllButtonPressed()
     for (qsizetype i = 0; i < mOpenPIDs.size(); ++i) {
         const int target = _PIDToCloseForPIDWithGlimmerPlayerOpen(mOpenPIDs.at(i));
         // A process that holds both copies is listed twice but signalled once.
-        const auto identity = _identityToClose(i, target);
+        const auto identity = identityToClose(i, target);
         if (identity && !mForceClosed.contains(*identity) && actions->forceQuitProcess(*identity))
             mForceClosed.append(*identity);
     }
@@ -359,7 +359,7 @@ void CGMCApp::iaForceCloseAllButtonPressed()
 
 // Only the holders listed afresh decide: the program reports success (status 0)
 // when nothing holds the plug-in any more, and otherwise shows what is left.
-void CGMCApp::_finishForceCloseWhenEnded()
+void CGMCApp::finishForceCloseWhenEnded()
 {
     const bool allEnded =
         std::all_of(mForceClosed.cbegin(), mForceClosed.cend(), &GMUExtensions::hasEnded);
@@ -369,9 +369,9 @@ void CGMCApp::_finishForceCloseWhenEnded()
     mForceClosed.clear();
     mForm->forceCloseAllButton->setEnabled(true);
     mShouldContinuouslyBringWindowToFront = true;
-    if (_refreshOrFinish()) {
+    if (refreshOrFinish()) {
         _refreshInternalOpenPIDListMetadata();
-        _reloadTable();
+        reloadTable();
     }
     emit forceCloseAllFinished();
 }

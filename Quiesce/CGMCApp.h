@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CGMCAppTableModel.h"
-#include "GMUExtensions.h"
+#include "Quiesce/CGMCAppTableModel.h"
+#include "Quiesce/core/GMUExtensions.h"
 
 #include <QDeadlineTimer>
 #include <QIcon>
@@ -107,21 +107,21 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
 
   private:
     void _refreshInternalOpenPIDList();
-    void _finishForceCloseWhenEnded();
-    bool _refreshOrFinish();
+    void finishForceCloseWhenEnded();
+    bool refreshOrFinish();
     void _refreshInternalOpenPIDListMetadata();
     int _PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const;
     // The identity of the process to signal for entry `index`, when it still exists.
-    std::optional<GMUExtensions::ProcessIdentity> _identityToClose(qsizetype index,
-                                                                   int target) const;
+    std::optional<GMUExtensions::ProcessIdentity> identityToClose(qsizetype index,
+                                                                  int target) const;
     // Asks the process to close its windows, or sends TERM when it has none or was
     // asked before.
-    void _closeProcess(const GMUExtensions::ProcessIdentity &identity);
+    void closeProcess(const GMUExtensions::ProcessIdentity &identity);
     void _installerAppActivationHandlerRunnable(std::stop_token stop);
-    void _setUpTable();
-    void _reloadTable();
-    int _selectedRow() const;
-    QIcon _iconForEntry(const QVariantMap &record, const QString &name) const;
+    void setUpTable();
+    void reloadTable();
+    int selectedRow() const;
+    QIcon iconForEntry(const QVariantMap &record, const QString &name) const;
 
     QString mRootFolder;
     QString mHomeFolder;

@@ -1,4 +1,4 @@
-#include "CGMCAppTableModel.h"
+#include "Quiesce/CGMCAppTableModel.h"
 
 #include <QApplication>
 #include <QIcon>

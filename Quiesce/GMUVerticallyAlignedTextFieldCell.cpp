@@ -1,4 +1,4 @@
-#include "GMUVerticallyAlignedTextFieldCell.h"
+#include "Quiesce/GMUVerticallyAlignedTextFieldCell.h"
 
 #include <QApplication>
 #include <QFontMetricsF>

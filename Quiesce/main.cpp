@@ -1,15 +1,15 @@
 // Quiesce, run while the plug-in is being installed: lists the applications that
 // hold the plug-in open until none is left. Its exit status is its answer:
 // 0 go on with the installation, 1 the user stopped.
-#include "CGMCApp.h"
+#include "Quiesce/CGMCApp.h"
 
-#include "BundledQt.h"
-#include "LinuxMainBundle.h"
-#include "LinuxUser.h"
-#include "LinuxWorkspace.h"
-#include "ProcessShield.h"
-#include "QtAlerts.h"
-#include "QtApplicationIcons.h"
+#include "platform/ProcessShield.h"
+#include "platform/linux/BundledQt.h"
+#include "platform/linux/LinuxMainBundle.h"
+#include "platform/linux/LinuxUser.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtApplicationIcons.h"
 
 #include <QApplication>
 #include <QTranslator>

@@ -1,15 +1,15 @@
-#include "LessonArchive.h"
+#include "Unspool/LessonArchive.h"
 
-#include "ArchiveCentralDirectory.h"
-#include "ArchiveDestination.h"
-#include "ArchiveEntryName.h"
-#include "ArchiveEntryStream.h"
-#include "ArchiveFileWriter.h"
-#include "ArchiveInputFile.h"
-#include "ArchiveSourceFile.h"
-#include "ArchiveStructureCheck.h"
-#include "ArchiveTime.h"
-#include "FileDescriptor.h"
+#include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveDestination.h"
+#include "Unspool/archive/ArchiveEntryName.h"
+#include "Unspool/archive/ArchiveEntryStream.h"
+#include "Unspool/archive/ArchiveFileWriter.h"
+#include "Unspool/archive/ArchiveInputFile.h"
+#include "Unspool/archive/ArchiveSourceFile.h"
+#include "Unspool/archive/ArchiveStructureCheck.h"
+#include "Unspool/archive/ArchiveTime.h"
+#include "foundation_ext/FileDescriptor.h"
 
 #include <QDate>
 #include <QFile>
@@ -69,13 +69,13 @@ bool holdsSomething(int folderFd, const QByteArray &name)
 class OpenEntry
 {
   public:
-    explicit OpenEntry(unzFile file) : _file(file) {}
-    ~OpenEntry() { unzCloseCurrentFile(_file); }
+    explicit OpenEntry(unzFile file) : m_file(file) {}
+    ~OpenEntry() { unzCloseCurrentFile(m_file); }
     OpenEntry(const OpenEntry &) = delete;
     OpenEntry &operator=(const OpenEntry &) = delete;
 
   private:
-    unzFile _file;
+    unzFile m_file;
 };
 
 // Names beyond ASCII are flagged as UTF-8, so other tools read them as they were given.
@@ -143,7 +143,7 @@ struct LessonArchive::Extraction {
     std::set<std::pair<dev_t, ino_t>> written; // every file put in place
 };
 
-LessonArchive::LessonArchive() : _input(std::make_unique<ArchiveInputFile>()) {}
+LessonArchive::LessonArchive() : m_input(std::make_unique<ArchiveInputFile>()) {}
 
 LessonArchive::~LessonArchive()
 {
@@ -162,17 +162,17 @@ bool LessonArchive::UnzipOpenFile(const QString &path)
         _unzFile = nullptr;
         _numberOfEntries = 0;
     }
-    zlib_filefunc64_def input = _input->functions();
+    zlib_filefunc64_def input = m_input->functions();
     _unzFile = unzOpen2_64(QFile::encodeName(path).constData(), &input);
-    _emptyArchive = !_unzFile && holdsNoEntries(path);
-    if (_emptyArchive)
+    m_emptyArchive = !_unzFile && holdsNoEntries(path);
+    if (m_emptyArchive)
         _numberOfEntries = 0;
     if (_unzFile) {
         unz_global_info info{};
         if (unzGetGlobalInfo(_unzFile, &info) == UNZ_OK)
             _numberOfEntries = static_cast<int>(info.number_entry);
     }
-    return _unzFile != nullptr || _emptyArchive;
+    return _unzFile != nullptr || m_emptyArchive;
 }
 
 bool LessonArchive::UnzipOpenFile(const QString &path, const QString &password)
@@ -184,7 +184,7 @@ bool LessonArchive::UnzipOpenFile(const QString &path, const QString &password)
 bool LessonArchive::UnzipCloseFile()
 {
     _password.clear();
-    _emptyArchive = false;
+    m_emptyArchive = false;
     if (!_unzFile)
         return true;
     const int closed = unzClose(_unzFile);
@@ -199,33 +199,33 @@ bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
 
 bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
 {
-    if (_refusedByStructure(destination))
+    if (refusedByStructure(destination))
         return false;
-    Extraction run(destination, overWrite, *_input);
+    Extraction run(destination, overWrite, *m_input);
     // An archive without entries, checked sound, is extracted by doing nothing.
-    if (_emptyArchive || (_unzFile && run.places.isEmpty())) {
-        _reportCompletion();
+    if (m_emptyArchive || (_unzFile && run.places.isEmpty())) {
+        reportCompletion();
         return true;
     }
     if (unzGoToFirstFile(_unzFile) != UNZ_OK)
         OutputErrorMessage(QStringLiteral("Failed"));
 
-    _run = &run;
-    const auto forget = qScopeGuard([this] { _run = nullptr; });
+    m_run = &run;
+    const auto forget = qScopeGuard([this] { m_run = nullptr; });
     const int total = _numberOfEntries;
     int done = 0;
     do {
-        const EntryOutcome outcome = _extractCurrentEntry(run);
+        const EntryOutcome outcome = extractCurrentEntry(run);
         if (outcome == EntryOutcome::Failed)
             return false;
         if (outcome == EntryOutcome::Extracted)
-            _reportProgress(++done, total);
+            reportProgress(++done, total);
     } while (unzGoToNextFile(_unzFile) == UNZ_OK);
-    _reportCompletion();
+    reportCompletion();
     return true;
 }
 
-LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
+LessonArchive::EntryOutcome LessonArchive::extractCurrentEntry(Extraction &run)
 {
     // Sizes and offsets from the structure check's reading, which knows ZIP64 blocks.
     const ArchiveStructureCheck::EntryPlace place = run.places.value(run.index++);
@@ -235,7 +235,7 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
         return EntryOutcome::Failed;
     }
     OpenEntry entry(_unzFile);
-    if (!_readCurrentInfo(run)) {
+    if (!readCurrentInfo(run)) {
         OutputErrorMessage(QStringLiteral("Error occurs while getting file info"));
         return EntryOutcome::Failed;
     }
@@ -250,7 +250,7 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
     data.method = run.info.compression_method;
     run.modified = place.modified;
     if (run.info.flag & 1)
-        data.password = _passwordBytes();
+        data.password = passwordBytes();
     if ((run.info.flag & 1 && data.password.isEmpty()) || !run.stream.start(data)) {
         OutputErrorMessage(QStringLiteral("Error occurs"));
         return EntryOutcome::Failed;
@@ -260,13 +260,13 @@ LessonArchive::EntryOutcome LessonArchive::_extractCurrentEntry(Extraction &run)
         return EntryOutcome::Failed;
     }
     if (run.name.isFolder)
-        return _extractFolderEntry(run);
+        return extractFolderEntry(run);
 
-    return _extractFileEntry(run);
+    return extractFileEntry(run);
 }
 
 // The entry's record, then its name into a buffer sized for it exactly.
-bool LessonArchive::_readCurrentInfo(Extraction &run)
+bool LessonArchive::readCurrentInfo(Extraction &run)
 {
     run.info = unz_file_info{};
     if (unzGetCurrentFileInfo(_unzFile, &run.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
@@ -279,40 +279,40 @@ bool LessonArchive::_readCurrentInfo(Extraction &run)
     return true;
 }
 
-LessonArchive::EntryOutcome LessonArchive::_extractFolderEntry(Extraction &run)
+LessonArchive::EntryOutcome LessonArchive::extractFolderEntry(Extraction &run)
 {
     const QList<QByteArray> &components = run.name.components;
     const int fd = run.destination.folder(components, components.size());
     if (fd < 0)
-        return _failWriting();
+        return failWriting();
     if (opensToEveryone(run.destination.fullPath(components, components.size())))
         ::fchmod(fd, 0777);
     return EntryOutcome::Extracted;
 }
 
-LessonArchive::EntryOutcome LessonArchive::_extractFileEntry(Extraction &run)
+LessonArchive::EntryOutcome LessonArchive::extractFileEntry(Extraction &run)
 {
     const QList<QByteArray> &components = run.name.components;
     const int folderFd = run.destination.folder(components, components.size() - 1);
     if (folderFd < 0)
-        return _failWriting();
+        return failWriting();
 
     const QByteArray &leaf = components.last();
     if (!run.overWrite && holdsSomething(folderFd, leaf) &&
         !OverWrite(QFile::decodeName(run.destination.fullPath(components, components.size()))))
         return EntryOutcome::Skipped;
-    return _copyCurrentEntry(run, folderFd);
+    return copyCurrentEntry(run, folderFd);
 }
 
 // Streams the entry into a new file beside its name. The stored bytes are read 4096
 // at a time and inflate straight into the writer's buffer, which reaches the disk
 // in big writes. Only a file whose size and CRC came out as declared replaces
 // what was at its name; any other is dropped, leaving that as it was.
-LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, int folderFd)
+LessonArchive::EntryOutcome LessonArchive::copyCurrentEntry(Extraction &run, int folderFd)
 {
     const QList<QByteArray> &components = run.name.components;
     if (!run.file.open(folderFd, components.last()))
-        return _failWriting();
+        return failWriting();
 
     bool readFailed = false;
     std::size_t room = 0;
@@ -353,44 +353,44 @@ LessonArchive::EntryOutcome LessonArchive::_copyCurrentEntry(Extraction &run, in
 
 int LessonArchive::openWrittenFile(const QByteArray &relativePath) const
 {
-    if (!_run)
+    if (!m_run)
         return -1;
-    const int fd = _run->destination.openFile(relativePath.split('/'));
+    const int fd = m_run->destination.openFile(relativePath.split('/'));
     struct stat st {
     };
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        _run->written.count({st.st_dev, st.st_ino}))
+        m_run->written.count({st.st_dev, st.st_ino}))
         return fd;
     if (fd >= 0)
         ::close(fd);
     return -1;
 }
 
-LessonArchive::EntryOutcome LessonArchive::_failWriting()
+LessonArchive::EntryOutcome LessonArchive::failWriting()
 {
     OutputErrorMessage(QString::fromLatin1(kWriteFailed));
     return EntryOutcome::Failed;
 }
 
-bool LessonArchive::_refusedByStructure(const QByteArray &destination)
+bool LessonArchive::refusedByStructure(const QByteArray &destination)
 {
     if (!_unzFile)
         return false;
-    const QString reason = ArchiveStructureCheck::refusalReason(_input->descriptor(), destination,
-                                                                !_passwordBytes().isEmpty());
+    const QString reason = ArchiveStructureCheck::refusalReason(m_input->descriptor(), destination,
+                                                                !passwordBytes().isEmpty());
     if (reason.isEmpty())
         return false;
     OutputErrorMessage(reason);
     return true;
 }
 
-void LessonArchive::_reportCompletion()
+void LessonArchive::reportCompletion()
 {
     if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ExtractionComplete))
         _delegate->ExtractionComplete();
 }
 
-void LessonArchive::_reportProgress(int done, int total)
+void LessonArchive::reportProgress(int done, int total)
 {
     if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ExtractionProgress))
         _delegate->ExtractionProgress(done, total);
@@ -398,7 +398,7 @@ void LessonArchive::_reportProgress(int done, int total)
 
 // A password beyond ASCII has no byte form the archive could hold, so it counts as
 // none at all, on both sides.
-QByteArray LessonArchive::_passwordBytes() const
+QByteArray LessonArchive::passwordBytes() const
 {
     for (const QChar c : _password) {
         if (c.unicode() > 127)
@@ -450,7 +450,7 @@ bool LessonArchive::addFileToZip(const QString &file, const QString &newname)
     zip_fileinfo record{};
     ArchiveTime::fillZipDate(source.modified, record.tmz_date);
     const QByteArray name = newname.toUtf8();
-    const QByteArray password = _passwordBytes();
+    const QByteArray password = passwordBytes();
     return password.isEmpty() ? addPlainEntry(_zipFile, name, record, source)
                               : addEncryptedEntry(_zipFile, name, record, source, password);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LessonArchiveDelegate.h"
+#include "Unspool/LessonArchiveDelegate.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -58,24 +58,24 @@ class LessonArchive
   private:
     struct Extraction; // the per-call state of UnzipFileTo, defined beside it
     enum class EntryOutcome { Extracted, Skipped, Failed };
-    EntryOutcome _extractCurrentEntry(Extraction &run);
-    bool _readCurrentInfo(Extraction &run);
-    EntryOutcome _extractFolderEntry(Extraction &run);
-    EntryOutcome _extractFileEntry(Extraction &run);
-    EntryOutcome _copyCurrentEntry(Extraction &run, int folderFd);
-    EntryOutcome _failWriting();
-    bool _refusedByStructure(const QByteArray &destination);
-    void _reportProgress(int done, int total);
-    void _reportCompletion();
-    QByteArray _passwordBytes() const;
+    EntryOutcome extractCurrentEntry(Extraction &run);
+    bool readCurrentInfo(Extraction &run);
+    EntryOutcome extractFolderEntry(Extraction &run);
+    EntryOutcome extractFileEntry(Extraction &run);
+    EntryOutcome copyCurrentEntry(Extraction &run, int folderFd);
+    EntryOutcome failWriting();
+    bool refusedByStructure(const QByteArray &destination);
+    void reportProgress(int done, int total);
+    void reportCompletion();
+    QByteArray passwordBytes() const;
 
     // How the open archive is read, by minizip and by the extraction alike.
-    std::unique_ptr<ArchiveInputFile> _input;
+    std::unique_ptr<ArchiveInputFile> m_input;
     void *_zipFile = nullptr;
     void *_unzFile = nullptr;
     QString _password;
     LessonArchiveDelegate *_delegate = nullptr;
     int _numberOfEntries = 0;
-    bool _emptyArchive = false; // open, though the library refused it: nothing in it
-    Extraction *_run = nullptr; // during UnzipFileTo
+    bool m_emptyArchive = false; // open, though the library refused it: nothing in it
+    Extraction *m_run = nullptr; // during UnzipFileTo
 };

@@ -1,16 +1,16 @@
-#include "MainMenuViewController.h"
+#include "Unspool/MainMenuViewController.h"
 
 #include "ui_MainMenuViewController.h"
 
-#include "Alerts.h"
-#include "Bundle.h"
-#include "FileDescriptor.h"
-#include "LessonArchive.h"
-#include "MainBundle.h"
-#include "MainThread.h"
-#include "NamePolicy.h"
-#include "OpenService.h"
-#include "TemporaryDirectory.h"
+#include "Unspool/LessonArchive.h"
+#include "foundation_ext/FileDescriptor.h"
+#include "naming/NamePolicy.h"
+#include "platform/Alerts.h"
+#include "platform/Bundle.h"
+#include "platform/MainBundle.h"
+#include "platform/MainThread.h"
+#include "platform/OpenService.h"
+#include "platform/TemporaryDirectory.h"
 
 #include <QFile>
 #include <QFileInfo>

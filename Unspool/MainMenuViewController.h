@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LessonArchiveDelegate.h"
+#include "Unspool/LessonArchiveDelegate.h"
 
 #include <QByteArray>
 #include <QObject>

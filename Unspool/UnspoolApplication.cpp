@@ -1,6 +1,6 @@
-#include "UnspoolApplication.h"
+#include "Unspool/UnspoolApplication.h"
 
-#include "MainMenuViewController.h"
+#include "Unspool/MainMenuViewController.h"
 
 #include <QApplication>
 #include <QWidget>

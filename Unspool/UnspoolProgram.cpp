@@ -1,12 +1,12 @@
-#include "UnspoolProgram.h"
+#include "Unspool/UnspoolProgram.h"
 
-#include "MainMenuViewController.h"
-#include "UnspoolApplication.h"
+#include "Unspool/MainMenuViewController.h"
+#include "Unspool/UnspoolApplication.h"
 
-#include "LinuxOpenService.h"
-#include "LinuxTemporaryDirectory.h"
-#include "QtAlerts.h"
-#include "QtMainThread.h"
+#include "platform/linux/LinuxOpenService.h"
+#include "platform/linux/LinuxTemporaryDirectory.h"
+#include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtMainThread.h"
 
 #include <QApplication>
 

@@ -1,9 +1,9 @@
 // Unspool, the self-extracting lesson: unpacks the archive it carries, starts the
 // lesson's setup launcher and quits.
-#include "UnspoolProgram.h"
+#include "Unspool/UnspoolProgram.h"
 
-#include "BundledQt.h"
-#include "LinuxMainBundle.h"
+#include "platform/linux/BundledQt.h"
+#include "platform/linux/LinuxMainBundle.h"
 
 #include <QApplication>
 

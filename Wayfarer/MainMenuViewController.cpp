@@ -1,13 +1,13 @@
-#include "MainMenuViewController.h"
+#include "Wayfarer/MainMenuViewController.h"
 
 #include "ui_MainMenuViewController.h"
 
-#include "Alerts.h"
-#include "Bundle.h"
-#include "MainBundle.h"
-#include "OpenService.h"
-#include "TrustFile.h"
-#include "User.h"
+#include "Wayfarer/TrustFile.h"
+#include "platform/Alerts.h"
+#include "platform/Bundle.h"
+#include "platform/MainBundle.h"
+#include "platform/OpenService.h"
+#include "platform/User.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "OneWindowPerLesson.h"
+#include "Wayfarer/OneWindowPerLesson.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileDescriptor.h"
+#include "foundation_ext/FileDescriptor.h"
 
 #include <QObject>
 #include <QSocketNotifier>

@@ -1,8 +1,8 @@
-#include "TrustFile.h"
+#include "Wayfarer/TrustFile.h"
 
-#include "FileDescriptor.h"
-#include "FileIO.h"
-#include "NSFileManagerPathCategory.h"
+#include "foundation_ext/FileDescriptor.h"
+#include "foundation_ext/FileIO.h"
+#include "foundation_ext/NSFileManagerPathCategory.h"
 
 #include <cerrno>
 #include <cstring>

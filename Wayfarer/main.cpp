@@ -1,14 +1,14 @@
 // Wayfarer, the lesson's setup launcher: one window, ended by closing it; a second
 // start for the same lesson brings that window forward instead.
-#include "MainMenuViewController.h"
-#include "OneWindowPerLesson.h"
+#include "Wayfarer/MainMenuViewController.h"
+#include "Wayfarer/OneWindowPerLesson.h"
 
-#include "BundledQt.h"
-#include "LinuxMainBundle.h"
-#include "LinuxOpenService.h"
-#include "LinuxUser.h"
-#include "LinuxWorkspace.h"
-#include "QtAlerts.h"
+#include "platform/linux/BundledQt.h"
+#include "platform/linux/LinuxMainBundle.h"
+#include "platform/linux/LinuxOpenService.h"
+#include "platform/linux/LinuxUser.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/QtAlerts.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -16,15 +16,15 @@
 // they are deleted at once. Either way no run lands on memory the machine has
 // never touched, which in a virtual machine costs the host's page faults,
 // seconds that belong to no extractor.
-#include "BenchServices.h"
-#include "LessonArchive.h"
-#include "MainMenuViewController.h"
-#include "QtMainThread.h"
+#include "Unspool/LessonArchive.h"
+#include "Unspool/MainMenuViewController.h"
+#include "bench/BenchServices.h"
+#include "platform/linux/QtMainThread.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QProgressBar>
 #include <QWidget>
 
@@ -179,12 +179,12 @@ Run runChild(const std::vector<QByteArray> &command, bool reportsSeconds)
     ::close(out[1]);
     char text[64] = {};
     std::size_t got = 0;
-    for (ssize_t n; got < sizeof text - 1 && (n = ::read(out[0], text + got, sizeof text - 1 - got)) > 0;)
+    for (ssize_t n;
+         got < sizeof text - 1 && (n = ::read(out[0], text + got, sizeof text - 1 - got)) > 0;)
         got += static_cast<std::size_t>(n);
     ::close(out[0]);
     posix_spawn_file_actions_destroy(&actions);
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "%s failed\n", argv[0]);
         std::exit(1);
     }
@@ -323,8 +323,8 @@ int main(int argc, char **argv)
     }
     const QString place = b.onTmpfs ? QStringLiteral("tmpfs") : QStringLiteral("disk");
 
-    std::printf("%-12s %-8s %9s %9s %9s %9s %9s\n", "lesson", "tool", "median s", "min s",
-                "max s", "cpu s", "peak MiB");
+    std::printf("%-12s %-8s %9s %9s %9s %9s %9s\n", "lesson", "tool", "median s", "min s", "max s",
+                "cpu s", "peak MiB");
     for (int a = 5; a < argc; ++a) {
         const QString shape = QString::fromLocal8Bit(argv[a]).section('=', 0, 0);
         const QString archive = QString::fromLocal8Bit(argv[a]).section('=', 1);
@@ -360,27 +360,24 @@ int main(int argc, char **argv)
                     qPrintable(shape), ours / alone, ours / stats[kUnzip].median,
                     ours / stats[kBsdtar].median, share * 100, perEntry, entries);
         std::fflush(stdout);
-        table.write(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
-                        .arg(shape, place)
-                        .arg(QString::number(ours, 'f', 3), QString::number(alone, 'f', 3),
-                             QString::number(stats[kUnzip].median, 'f', 3),
-                             QString::number(stats[kBsdtar].median, 'f', 3),
-                             QString::number(ours / alone, 'f', 2),
-                             QString::number(ours / stats[kBsdtar].median, 'f', 2))
-                        .arg(QStringLiteral("%1% / %2 us")
-                                 .arg(QString::number(share * 100, 'f', 0),
-                                      QString::number(perEntry, 'f', 1)))
-                        .toUtf8() +
-                    QStringLiteral(" %1 / %2 / %3 / %4 | %5 / %6 / %7 / %8 |\n")
-                        .arg(QString::number(cpu[kOurs], 'f', 3),
-                             QString::number(cpu[kArchive], 'f', 3),
-                             QString::number(cpu[kUnzip], 'f', 3),
-                             QString::number(cpu[kBsdtar], 'f', 3),
-                             QString::number(peak[kOurs], 'f', 0),
-                             QString::number(peak[kArchive], 'f', 0),
-                             QString::number(peak[kUnzip], 'f', 0),
-                             QString::number(peak[kBsdtar], 'f', 0))
-                        .toUtf8());
+        table.write(
+            QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                .arg(shape, place)
+                .arg(QString::number(ours, 'f', 3), QString::number(alone, 'f', 3),
+                     QString::number(stats[kUnzip].median, 'f', 3),
+                     QString::number(stats[kBsdtar].median, 'f', 3),
+                     QString::number(ours / alone, 'f', 2),
+                     QString::number(ours / stats[kBsdtar].median, 'f', 2))
+                .arg(QStringLiteral("%1% / %2 us")
+                         .arg(QString::number(share * 100, 'f', 0),
+                              QString::number(perEntry, 'f', 1)))
+                .toUtf8() +
+            QStringLiteral(" %1 / %2 / %3 / %4 | %5 / %6 / %7 / %8 |\n")
+                .arg(QString::number(cpu[kOurs], 'f', 3), QString::number(cpu[kArchive], 'f', 3),
+                     QString::number(cpu[kUnzip], 'f', 3), QString::number(cpu[kBsdtar], 'f', 3),
+                     QString::number(peak[kOurs], 'f', 0), QString::number(peak[kArchive], 'f', 0),
+                     QString::number(peak[kUnzip], 'f', 0), QString::number(peak[kBsdtar], 'f', 0))
+                .toUtf8());
     }
     std::vector<double> v;
     for (int i = 0; i < 5; ++i)
@@ -389,9 +386,10 @@ int main(int argc, char **argv)
     std::printf("hand-over per entry: %.1f us (median of 5 x 5000)\n", handOver);
     QFile notes(table.fileName() + QStringLiteral(".notes"));
     if (notes.open(QIODevice::Append | QIODevice::Text))
-        notes.write(QStringLiteral("- Hand-over alone, %1: %2 us per entry (median of 5 x 5,000).\n")
-                        .arg(place, QString::number(handOver, 'f', 1))
-                        .toUtf8());
+        notes.write(
+            QStringLiteral("- Hand-over alone, %1: %2 us per entry (median of 5 x 5,000).\n")
+                .arg(place, QString::number(handOver, 'f', 1))
+                .toUtf8());
     removeTree(b.work + "/trash");
     removeTree(b.work + "/tmp");
     return 0;

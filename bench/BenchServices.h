@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Alerts.h"
-#include "MainBundle.h"
-#include "OpenService.h"
-#include "TemporaryDirectory.h"
+#include "platform/Alerts.h"
+#include "platform/MainBundle.h"
+#include "platform/OpenService.h"
+#include "platform/TemporaryDirectory.h"
 
 #include <QFile>
 #include <QFileInfo>

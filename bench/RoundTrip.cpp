@@ -11,7 +11,7 @@
 // - the bar: one whole-percent step of a shown progress bar, which repaints it
 //   there and then.
 // Each figure is the median of five runs, in microseconds.
-#include "QtMainThread.h"
+#include "platform/linux/QtMainThread.h"
 
 #include <QApplication>
 #include <QEventLoop>

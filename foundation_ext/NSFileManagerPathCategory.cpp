@@ -1,6 +1,6 @@
-#include "NSFileManagerPathCategory.h"
+#include "foundation_ext/NSFileManagerPathCategory.h"
 
-#include "NSStringReplaceAllCategory.h"
+#include "foundation_ext/NSStringReplaceAllCategory.h"
 
 #include <QFile>
 
@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 mode_t folderMode(const QVariantMap *attributes)
 {
@@ -38,13 +39,15 @@ bool createSingleFolder(const QByteArray &path, const QVariantMap *attributes)
 
 bool existsAt(const QByteArray &path)
 {
-    struct stat st{};
+    struct stat st {
+    };
     return ::stat(path.constData(), &st) == 0;
 }
 
 } // namespace
 
-namespace CreateDirectoriesWithIntermediates {
+namespace CreateDirectoriesWithIntermediates
+{
 
 bool createDirectoryAtPath(const QByteArray &path, bool withIntermediateDirectories,
                            const QVariantMap *attributes, QString * /*error: never written*/)

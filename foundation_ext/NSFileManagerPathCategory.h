@@ -5,7 +5,8 @@
 #include <QVariantMap>
 
 // Folder creation with all missing folders above it.
-namespace CreateDirectoriesWithIntermediates {
+namespace CreateDirectoriesWithIntermediates
+{
 
 // Attribute key honoured by folder creation: the POSIX mode (an integer).
 inline constexpr char kPosixPermissionsKey[] = "NSFilePosixPermissions";

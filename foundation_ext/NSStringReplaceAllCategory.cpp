@@ -1,12 +1,12 @@
-#include "NSStringReplaceAllCategory.h"
+#include "foundation_ext/NSStringReplaceAllCategory.h"
 
-namespace {
+namespace
+{
 
 // Shared by the text and byte forms. Each pass searches the whole current string
 // again, so a target formed by a replacement and its neighbours is replaced as
 // well.
-template <typename S>
-S replaceAll(const S &receiver, const S &target, const S &replacement)
+template <typename S> S replaceAll(const S &receiver, const S &target, const S &replacement)
 {
     if (target.isEmpty())
         return receiver;
@@ -26,7 +26,8 @@ S replaceAll(const S &receiver, const S &target, const S &replacement)
 
 } // namespace
 
-namespace ReplaceAll {
+namespace ReplaceAll
+{
 
 QString stringByReplacingOccurrencesOfString(const QString &receiver, const QString &target,
                                              const QString &replacement)

@@ -6,7 +6,8 @@
 // Replace-all as the programs use it: every occurrence of target, searching the
 // whole result again after each replacement, so text formed by a replacement
 // together with its neighbours is replaced too ("aaa" with "aa" -> "a" gives "a").
-namespace ReplaceAll {
+namespace ReplaceAll
+{
 
 QString stringByReplacingOccurrencesOfString(const QString &receiver, const QString &target,
                                              const QString &replacement);

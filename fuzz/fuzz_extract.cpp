@@ -3,7 +3,7 @@
 // input, the extraction must not crash, leak, overflow or hang, and must not
 // write outside its folder (the folder lives in a private parent that is checked
 // to hold nothing else afterwards).
-#include "LessonArchive.h"
+#include "Unspool/LessonArchive.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "IcnsFile.h"
+#include "icons/IcnsFile.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -13,7 +13,10 @@ namespace
 
 void appendBigEndian32(QByteArray &out, quint32 value)
 {
-    out.append(char(value >> 24)).append(char(value >> 16)).append(char(value >> 8)).append(char(value));
+    out.append(char(value >> 24))
+        .append(char(value >> 16))
+        .append(char(value >> 8))
+        .append(char(value));
 }
 
 QByteArray pngOf(const QImage &square, int size)

@@ -2,7 +2,7 @@
 //   program-icon-painter <letter> <#rrggbb> <output.icns>
 // A rounded tile in the program's colour with its initial, so the three windows and
 // their entries in a task bar are told apart at a glance.
-#include "IcnsFile.h"
+#include "icons/IcnsFile.h"
 
 #include <QFont>
 #include <QGuiApplication>
@@ -36,7 +36,8 @@ int main(int argc, char **argv)
         font.setBold(true);
         painter.setFont(font);
         painter.setPen(Qt::white);
-        painter.drawText(QRectF(0, 0, kSize, kSize), Qt::AlignCenter, QString::fromLocal8Bit(argv[1]));
+        painter.drawText(QRectF(0, 0, kSize, kSize), Qt::AlignCenter,
+                         QString::fromLocal8Bit(argv[1]));
     }
     QString why;
     if (!icons::writeIcns(image, QString::fromLocal8Bit(argv[3]), why)) {

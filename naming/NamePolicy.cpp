@@ -1,6 +1,6 @@
-#include "NamePolicy.h"
+#include "naming/NamePolicy.h"
 
-#include "NSStringReplaceAllCategory.h"
+#include "foundation_ext/NSStringReplaceAllCategory.h"
 
 #include <algorithm>
 

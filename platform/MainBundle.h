@@ -3,11 +3,13 @@
 #include <QString>
 #include <QVariant>
 
-namespace platform {
+namespace platform
+{
 
 // The running program's own application bundle.
-class MainBundle {
-public:
+class MainBundle
+{
+  public:
     virtual ~MainBundle() = default;
     // Absolute path of the bundle folder (Name.app), or of the executable's folder
     // when the executable does not lie inside a bundle.

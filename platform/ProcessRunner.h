@@ -4,12 +4,13 @@
 #include <QString>
 #include <QStringList>
 
-namespace platform {
+namespace platform
+{
 
 struct ProcessResult {
     bool started = false;
-    int exitCode = -1;     // -1 when the process did not exit normally
-    QByteArray output;     // everything written to standard output
+    int exitCode = -1; // -1 when the process did not exit normally
+    QByteArray output; // everything written to standard output
 };
 
 // Runs a program with an argument list (never through a shell) and waits for it.

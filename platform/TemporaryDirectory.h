@@ -2,14 +2,16 @@
 
 #include <QByteArray>
 
-namespace platform {
+namespace platform
+{
 
 // The user's temporary folder. Programs are run from what is unpacked there, so it
 // must be private to the user. Paths are file-system bytes: the folder may be named
 // by bytes that are not UTF-8 (from $TMPDIR or $HOME), and a QString would turn
 // such a name into another one.
-class TemporaryDirectory {
-public:
+class TemporaryDirectory
+{
+  public:
     virtual ~TemporaryDirectory() = default;
     // The folder path ending in "/", or empty when no safe folder can be had.
     virtual QByteArray path() const = 0;

@@ -1,7 +1,7 @@
 #define _GNU_SOURCE
-#include "cache.h"
+#include "starter/cache.h"
 
-#include "sha256.h"
+#include "starter/sha256.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -4,7 +4,7 @@
  * is filled under a temporary name, one filler at a time, and renamed into place. */
 #pragma once
 
-#include "index.h"
+#include "starter/index.h"
 
 #include <stddef.h>
 

@@ -1,6 +1,6 @@
-#include "index.h"
+#include "starter/index.h"
 
-#include "sha256.h"
+#include "starter/sha256.h"
 
 #include <errno.h>
 #include <stdio.h>

@@ -5,8 +5,8 @@
  * toolkit of its own: what it must say before Unspool runs goes to standard error
  * and, on a desktop, to whatever dialog program the desktop has. */
 #define _GNU_SOURCE
-#include "cache.h"
-#include "index.h"
+#include "starter/cache.h"
+#include "starter/index.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "starter/sha256.h"
 
 #include <stdatomic.h>
 #include <string.h>

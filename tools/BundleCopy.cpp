@@ -1,4 +1,4 @@
-#include "BundleCopy.h"
+#include "tools/BundleCopy.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "FileWalk.h"
+#include "tools/FileWalk.h"
 
-#include "NamePolicy.h"
+#include "naming/NamePolicy.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "LessonName.h"
+#include "tools/LessonName.h"
 
-#include "NamePolicy.h"
+#include "naming/NamePolicy.h"
 
 #include <QFile>
 

@@ -1,12 +1,12 @@
-#include "LessonPacker.h"
+#include "tools/LessonPacker.h"
 
-#include "Bundle.h"
-#include "BundleCopy.h"
-#include "FileWalk.h"
-#include "LessonName.h"
-#include "PackArchive.h"
-#include "PlaceIntoOutput.h"
-#include "Progress.h"
+#include "platform/Bundle.h"
+#include "tools/BundleCopy.h"
+#include "tools/FileWalk.h"
+#include "tools/LessonName.h"
+#include "tools/PackArchive.h"
+#include "tools/PlaceIntoOutput.h"
+#include "tools/Progress.h"
 
 #include <QDir>
 #include <QFileInfo>

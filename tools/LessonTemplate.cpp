@@ -1,8 +1,8 @@
-#include "LessonTemplate.h"
+#include "tools/LessonTemplate.h"
 
-#include "BundleCopy.h"
-#include "IcnsFile.h"
-#include "LessonPacker.h"
+#include "icons/IcnsFile.h"
+#include "tools/BundleCopy.h"
+#include "tools/LessonPacker.h"
 
 #include <QCoreApplication>
 #include <QDir>

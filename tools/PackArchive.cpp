@@ -1,8 +1,8 @@
-#include "PackArchive.h"
+#include "tools/PackArchive.h"
 
-#include "ArchiveTime.h"
-#include "FileDescriptor.h"
-#include "Progress.h"
+#include "Unspool/archive/ArchiveTime.h"
+#include "foundation_ext/FileDescriptor.h"
+#include "tools/Progress.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileWalk.h"
+#include "tools/FileWalk.h"
 
 #include <QList>
 #include <QString>

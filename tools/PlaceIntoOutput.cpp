@@ -1,4 +1,4 @@
-#include "PlaceIntoOutput.h"
+#include "tools/PlaceIntoOutput.h"
 
 #include <QFile>
 

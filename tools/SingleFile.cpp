@@ -1,10 +1,10 @@
-#include "SingleFile.h"
+#include "tools/SingleFile.h"
 
-#include "ArchiveCentralDirectory.h"
-#include "ArchiveStructureCheck.h"
-#include "FileDescriptor.h"
-#include "FileIO.h"
-#include "Progress.h"
+#include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveStructureCheck.h"
+#include "foundation_ext/FileDescriptor.h"
+#include "foundation_ext/FileIO.h"
+#include "tools/Progress.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,8 +1,8 @@
 // lesson-pack: turns a folder of web content into a self-extracting lesson bundle.
-#include "LessonPacker.h"
-#include "LessonTemplate.h"
-#include "Progress.h"
-#include "SingleFile.h"
+#include "tools/LessonPacker.h"
+#include "tools/LessonTemplate.h"
+#include "tools/Progress.h"
+#include "tools/SingleFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

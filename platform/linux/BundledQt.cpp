@@ -1,11 +1,12 @@
-#include "BundledQt.h"
+#include "platform/linux/BundledQt.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 
-namespace platform {
+namespace platform
+{
 
 void choosePlatformPlugin()
 {
@@ -22,10 +23,9 @@ void choosePlatformPlugin()
         const QString name = QString::fromLocal8Bit(entry.split(':').first()).trimmed();
         if (name.isEmpty())
             continue;
-        const QStringList found =
-            plugins.entryList({QStringLiteral("libq%1.so").arg(name),
-                               QStringLiteral("libq%1-*.so").arg(name)},
-                              QDir::Files);
+        const QStringList found = plugins.entryList(
+            {QStringLiteral("libq%1.so").arg(name), QStringLiteral("libq%1-*.so").arg(name)},
+            QDir::Files);
         if (!found.isEmpty())
             return;
     }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "MainBundle.h"
+#include "platform/MainBundle.h"
 
 class QApplication;
 
-namespace platform {
+namespace platform
+{
 
 // Before the application object exists. A self-contained bundle carries its own Qt
 // platform plug-ins (Contents/PlugIns/platforms). When QT_QPA_PLATFORM asks only for

@@ -1,6 +1,6 @@
-#include "DesktopApplications.h"
+#include "platform/linux/DesktopApplications.h"
 
-#include "X11Session.h"
+#include "platform/linux/X11Session.h"
 
 #include <QFile>
 

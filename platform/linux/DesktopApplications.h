@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DesktopEntries.h"
+#include "platform/linux/DesktopEntries.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 // The only file that speaks GIO: it is built without Qt's keywords, which clash
 // with GLib's headers.
-#include "DesktopEntries.h"
+#include "platform/linux/DesktopEntries.h"
 
 #include <QFile>
 #include <QFileInfo>

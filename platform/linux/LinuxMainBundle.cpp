@@ -1,6 +1,6 @@
-#include "LinuxMainBundle.h"
+#include "platform/linux/LinuxMainBundle.h"
 
-#include "Bundle.h"
+#include "platform/Bundle.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MainBundle.h"
+#include "platform/MainBundle.h"
 
 namespace platform
 {

@@ -1,6 +1,6 @@
-#include "LinuxOpenService.h"
+#include "platform/linux/LinuxOpenService.h"
 
-#include "Bundle.h"
+#include "platform/Bundle.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OpenService.h"
+#include "platform/OpenService.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "ProcessShield.h"
+#include "platform/ProcessShield.h"
 
 #include <sys/prctl.h>
 

@@ -1,4 +1,4 @@
-#include "ProcessTools.h"
+#include "platform/ProcessTools.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "LinuxSystemLog.h"
+#include "platform/linux/LinuxSystemLog.h"
 
 #include <syslog.h>
 

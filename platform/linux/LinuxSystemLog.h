@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 namespace platform
 {

@@ -1,4 +1,4 @@
-#include "LinuxTemporaryDirectory.h"
+#include "platform/linux/LinuxTemporaryDirectory.h"
 
 #include <QFile>
 

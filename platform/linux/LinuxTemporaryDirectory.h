@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TemporaryDirectory.h"
+#include "platform/TemporaryDirectory.h"
 
 namespace platform
 {

@@ -1,4 +1,4 @@
-#include "LinuxUser.h"
+#include "platform/linux/LinuxUser.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "User.h"
+#include "platform/User.h"
 
 namespace platform
 {

@@ -1,8 +1,8 @@
-#include "LinuxWorkspace.h"
+#include "platform/linux/LinuxWorkspace.h"
 
-#include "Bundle.h"
-#include "MountInfo.h"
-#include "X11Session.h"
+#include "platform/Bundle.h"
+#include "platform/linux/MountInfo.h"
+#include "platform/linux/X11Session.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DesktopApplications.h"
-#include "Workspace.h"
+#include "platform/Workspace.h"
+#include "platform/linux/DesktopApplications.h"
 
 #include <memory>
 #include <mutex>

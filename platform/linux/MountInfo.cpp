@@ -1,4 +1,4 @@
-#include "MountInfo.h"
+#include "platform/linux/MountInfo.h"
 
 #include <optional>
 

@@ -1,8 +1,9 @@
-#include "ProcessRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <QProcess>
 
-namespace platform {
+namespace platform
+{
 
 ProcessResult runProcess(const QString &program, const QStringList &arguments)
 {

@@ -1,4 +1,4 @@
-#include "QtAlerts.h"
+#include "platform/linux/QtAlerts.h"
 
 #include <QLabel>
 #include <QMessageBox>

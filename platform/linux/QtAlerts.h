@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Alerts.h"
+#include "platform/Alerts.h"
 
 namespace platform
 {

@@ -1,7 +1,7 @@
-#include "QtApplicationIcons.h"
+#include "platform/linux/QtApplicationIcons.h"
 
-#include "Bundle.h"
-#include "DesktopEntries.h"
+#include "platform/Bundle.h"
+#include "platform/linux/DesktopEntries.h"
 
 #include <QFileInfo>
 #include <QImageReader>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ApplicationIcons.h"
+#include "platform/ApplicationIcons.h"
 
 namespace platform
 {

@@ -1,4 +1,4 @@
-#include "QtMainThread.h"
+#include "platform/linux/QtMainThread.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -8,27 +8,33 @@
 #include <semaphore.h>
 #include <unistd.h>
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 
 const QEvent::Type kWorkEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // Carries the caller's work by reference: the caller waits until the event is gone.
-class WorkEvent : public QEvent {
-public:
+class WorkEvent : public QEvent
+{
+  public:
     WorkEvent(const std::function<void()> &work, sem_t &done)
-        : QEvent(kWorkEvent), m_work(work), m_done(done) {}
+        : QEvent(kWorkEvent), m_work(work), m_done(done)
+    {
+    }
     ~WorkEvent() override { ::sem_post(&m_done); }
     void run() const { m_work(); }
 
-private:
+  private:
     const std::function<void()> &m_work;
     sem_t &m_done;
 };
 
-class Receiver : public QObject {
-public:
+class Receiver : public QObject
+{
+  public:
     bool event(QEvent *event) override
     {
         if (event->type() != kWorkEvent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MainThread.h"
+#include "platform/MainThread.h"
 
 #include <memory>
 #include <sched.h>
@@ -8,7 +8,8 @@
 
 class QObject;
 
-namespace platform {
+namespace platform
+{
 
 // Hands work to the application's event loop as a posted event and waits on a
 // semaphore that the event releases once the work has run (or when the event is
@@ -20,15 +21,16 @@ namespace platform {
 // began are held on the processor the main thread was on; endHandOvers() gives
 // both their own masks back. A thread started in between by the one that began
 // inherits the hold (pinning each hand-over alone costs more than the hand-over).
-class QtMainThread : public MainThread {
-public:
+class QtMainThread : public MainThread
+{
+  public:
     QtMainThread();
     ~QtMainThread() override;
     void runAndWait(const std::function<void()> &work) override;
     void beginHandOvers() override;
     void endHandOvers() override;
 
-private:
+  private:
     void handOver(const std::function<void()> &work);
 
     std::unique_ptr<QObject> m_receiver; // lives on the main thread
@@ -36,7 +38,7 @@ private:
     // Set by beginHandOvers() and read by the thread that called it.
     bool m_sharing = false;
     pid_t m_mainThread = 0;
-    cpu_set_t m_mainMask;   // each thread's own, given back at the end
+    cpu_set_t m_mainMask; // each thread's own, given back at the end
     cpu_set_t m_callerMask;
 };
 

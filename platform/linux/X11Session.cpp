@@ -1,4 +1,4 @@
-#include "X11Session.h"
+#include "platform/linux/X11Session.h"
 
 #include <xcb/xcb.h>
 

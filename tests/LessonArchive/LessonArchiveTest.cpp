@@ -1,14 +1,14 @@
 // The archive class: rules no run from outside can single out, and its public face
 // against Info-ZIP and Python's zipfile.
-#include "LessonArchive.h"
-#include "ArchiveEntryName.h"
-#include "ArchiveEntryStream.h"
-#include "ArchiveInputFile.h"
-#include "ArchiveSpaceNeed.h"
-#include "ChildRun.h"
-#include "QtPrinters.h"
-#include "ScopedTimeZone.h"
-#include "TestFiles.h"
+#include "Unspool/LessonArchive.h"
+#include "Unspool/archive/ArchiveEntryName.h"
+#include "Unspool/archive/ArchiveEntryStream.h"
+#include "Unspool/archive/ArchiveInputFile.h"
+#include "Unspool/archive/ArchiveSpaceNeed.h"
+#include "tests/support/ChildRun.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ScopedTimeZone.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -1,10 +1,10 @@
 // The root helper's own checks, run as root against its test build with real processes: each
 // row lays something out, sends one request and looks at the answer and at the process or files.
-#include "GMUExtensions.h"
-#include "RootHelperRunner.h"
-#include "Sandbox.h"
-#include "TestFiles.h"
-#include "root_helper/Protocol.h"
+#include "Quiesce/core/GMUExtensions.h"
+#include "Quiesce/core/root_helper/Protocol.h"
+#include "Quiesce/core/root_helper/RootHelperRunner.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The rules no run of the program can reach one by one: where the name cell puts
 // its text, and how the tools' output and /proc texts are read.
-#include "DesktopApplications.h"
-#include "GMUExtensions.h"
-#include "GMUVerticallyAlignedTextFieldCell.h"
-#include "QtPrinters.h"
+#include "Quiesce/GMUVerticallyAlignedTextFieldCell.h"
+#include "Quiesce/core/GMUExtensions.h"
+#include "platform/linux/DesktopApplications.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Runs of the built Quiesce.app on a virtual X screen over real holders of HOME's plug-in, with
 // a stand-in /usr/bin/pkexec (in a mount namespace of its own) that runs the test build of the
 // root helper or refuses; buttons are clicked where a twin window of the same controller has them.
-#include "CGMCApp.h"
-#include "LinuxWorkspace.h"
-#include "QtAlerts.h"
-#include "QtApplicationIcons.h"
-#include "Sandbox.h"
-#include "TestFiles.h"
-#include "Waiting.h"
+#include "Quiesce/CGMCApp.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtApplicationIcons.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Waiting.h"
 
 #include <QPushButton>
 #include <QTableView>

@@ -1,6 +1,6 @@
 // The plug-in's locations for the test build of the root helper, which is never installed nor
 // bundled: the tests point them at temporary folders.
-#include "Guard.h"
+#include "Quiesce/core/root_helper/Guard.h"
 
 #include <cstdlib>
 

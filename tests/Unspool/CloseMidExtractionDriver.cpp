@@ -1,7 +1,7 @@
 // Unspool as wired in the program, on the bundle in argv[1], its window closed once the bar moves.
-#include "LinuxMainBundle.h"
-#include "MainMenuViewController.h"
-#include "UnspoolProgram.h"
+#include "Unspool/MainMenuViewController.h"
+#include "Unspool/UnspoolProgram.h"
+#include "platform/linux/LinuxMainBundle.h"
 
 #include <QApplication>
 #include <QProgressBar>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ChildRun.h"
-#include "TestFiles.h"
+#include "tests/support/ChildRun.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,7 +19,10 @@ struct Entry {
 
 inline constexpr char kMarkerName[] = "launcher-started";
 // A fixed time that is exactly representable in an archive entry.
-inline QDateTime sampleTime() { return QDateTime(QDate(2009, 6, 30), QTime(14, 5, 58)); }
+inline QDateTime sampleTime()
+{
+    return QDateTime(QDate(2009, 6, 30), QTime(14, 5, 58));
+}
 
 // Writes `entries` in order to a new archive; zipfile stores the staged times as local DOS times.
 inline bool write(const QString &zipPath, const QList<Entry> &entries)
@@ -34,11 +37,10 @@ inline bool write(const QString &zipPath, const QList<Entry> &entries)
     for (const Entry &entry : entries) {
         const QString path = staging.filePath(entry.name);
         QFile item(path);
-        if (entry.name.endsWith(u'/') ? !QDir().mkpath(path)
-                                      : !testfiles::write(path, entry.content) ||
-                                            !item.open(QIODevice::ReadOnly) ||
-                                            !item.setFileTime(entry.modified,
-                                                              QFileDevice::FileModificationTime))
+        if (entry.name.endsWith(u'/')
+                ? !QDir().mkpath(path)
+                : !testfiles::write(path, entry.content) || !item.open(QIODevice::ReadOnly) ||
+                      !item.setFileTime(entry.modified, QFileDevice::FileModificationTime))
             return false;
         arguments << entry.name;
     }
@@ -53,7 +55,8 @@ inline QList<Entry> launcherEntries()
     return {{"Wayfarer.app/", {}, t},
             {"Wayfarer.app/Contents/Info.plist",
              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-             "<key>CFBundleExecutable</key><string>Wayfarer</string></dict></plist>\n", t},
+             "<key>CFBundleExecutable</key><string>Wayfarer</string></dict></plist>\n",
+             t},
             {"Wayfarer.app/Contents/MacOS/Wayfarer",
              "#!/bin/sh\necho started > \"$(dirname \"$0\")/../../../launcher-started\"\n", t}};
 }
@@ -64,6 +67,9 @@ inline QList<Entry> contentEntries()
             {"pagewright_files/media/clip.bin", QByteArray(100000, '\x5a'),
              QDateTime(QDate(2021, 12, 24), QTime(8, 30, 2))}};
 }
-inline QList<Entry> lessonEntries() { return launcherEntries() + contentEntries(); }
+inline QList<Entry> lessonEntries()
+{
+    return launcherEntries() + contentEntries();
+}
 
 } // namespace lessonzip

@@ -1,15 +1,15 @@
 // The built Unspool in a sandbox, its failure sheets on a virtual X screen; the bar in-process.
-#include "LessonZip.h"
-#include "QtPrinters.h"
-#include "Sandbox.h"
-#include "Waiting.h"
+#include "tests/Unspool/LessonZip.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/Waiting.h"
 
-#include "LinuxMainBundle.h"
-#include "LinuxOpenService.h"
-#include "LinuxTemporaryDirectory.h"
-#include "MainMenuViewController.h"
-#include "QtAlerts.h"
-#include "QtMainThread.h"
+#include "Unspool/MainMenuViewController.h"
+#include "platform/linux/LinuxMainBundle.h"
+#include "platform/linux/LinuxOpenService.h"
+#include "platform/linux/LinuxTemporaryDirectory.h"
+#include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtMainThread.h"
 
 #include <QCoreApplication>
 #include <QProgressBar>

@@ -1,11 +1,11 @@
 // The trust file's byte rules: whole lines (CRLF too), no duplicates, appended to, or left alone;
 // the built Wayfarer.app on a virtual X screen.
-#include "IcnsFile.h"
-#include "TrustFile.h"
+#include "Wayfarer/TrustFile.h"
+#include "icons/IcnsFile.h"
 
-#include "QtPrinters.h"
-#include "Sandbox.h"
-#include "TestFiles.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QImage>

@@ -1,9 +1,9 @@
 // Launch Lesson to a rendered page: the built Wayfarer in lesson folders with awkward names,
 // the real xdg-open, and a headless browser as the desktop's default for web pages.
-#include "QtPrinters.h"
-#include "Sandbox.h"
-#include "TestFiles.h"
-#include "Waiting.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Waiting.h"
 
 #include <QProcess>
 

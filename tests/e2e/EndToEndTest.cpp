@@ -1,9 +1,9 @@
 // The whole chain on a virtual X screen: the real packer, the packed Unspool, Wayfarer it starts.
-#include "PackerHarness.h"
-#include "QtPrinters.h"
-#include "Sandbox.h"
-#include "TestFiles.h"
-#include "Waiting.h"
+#include "tests/support/PackerHarness.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Waiting.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Replace-all, on text and on file-system bytes alike.
-#include "NSStringReplaceAllCategory.h"
+#include "foundation_ext/NSStringReplaceAllCategory.h"
 
 #include <gtest/gtest.h>
 

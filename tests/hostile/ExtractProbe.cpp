@@ -2,7 +2,7 @@
 // crash, hang or fault then touches alone.   extract_probe ARCHIVE DESTINATION [PASSWORD]
 // Prints "open YES|NO", one "message <text>" per error, "complete" when the extraction
 // reports completion, and "result YES|NO".
-#include "LessonArchive.h"
+#include "Unspool/LessonArchive.h"
 
 #include <cstdio>
 

@@ -2,11 +2,11 @@
 // extracts its archive with extract_probe in a child, after its plant and earlier run, under its
 // faults, and must end by itself, print what the row expects, change nothing beside the
 // destination and keep an earlier copy.
-#include "ChildRun.h"
-#include "QtPrinters.h"
-#include "Sandbox.h"
-#include "TestFiles.h"
-#include "Waiting.h"
+#include "tests/support/ChildRun.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Waiting.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -25,8 +25,8 @@ void PrintTo(const QJsonObject &row, std::ostream *out)
 namespace
 {
 
-QTemporaryDir sCases; // the archives and manifest.json
-QTemporaryDir sWorld; // outside/, which an escape would change, and runs/<row>/lesson
+QTemporaryDir sCases;        // the archives and manifest.json
+QTemporaryDir sWorld;        // outside/, which an escape would change, and runs/<row>/lesson
 QList<QJsonObject> sRows[2]; // the hostile rows, the fault rows
 
 QString world(const QString &relative)
@@ -48,8 +48,9 @@ childrun::Outcome runWith(const QJsonObject &row, childrun::Spec spec)
 {
     const QJsonObject settings = row["env"].toObject();
     if (!settings.isEmpty())
-        spec.environment += {{"LD_PRELOAD", FAULT_SHIM},
-                             {"ASAN_OPTIONS", "verify_asan_link_order=0:" + qgetenv("ASAN_OPTIONS")}};
+        spec.environment +=
+            {{"LD_PRELOAD", FAULT_SHIM},
+             {"ASAN_OPTIONS", "verify_asan_link_order=0:" + qgetenv("ASAN_OPTIONS")}};
     for (auto it = settings.begin(); it != settings.end(); ++it)
         spec.environment.append({it.key().toUtf8(), it.value().toString().toUtf8()});
     spec.fileSizeLimit = row["limit"].toInteger(-1);
@@ -58,9 +59,8 @@ childrun::Outcome runWith(const QJsonObject &row, childrun::Spec spec)
 
 childrun::Outcome probe(const QJsonObject &row, const QString &file, const QString &destination)
 {
-    return runWith(row, {EXTRACT_PROBE,
-                         {sCases.filePath(file), destination, row["password"].toString()},
-                         {}});
+    return runWith(
+        row, {EXTRACT_PROBE, {sCases.filePath(file), destination, row["password"].toString()}, {}});
 }
 
 // Rows marked e2e also run through a copy of the Unspool bundle. The archived launcher leaves a
@@ -123,8 +123,10 @@ TEST_P(Extraction, EndsAsItsRowSays)
     QDir(world(run)).removeRecursively();
 }
 
-INSTANTIATE_TEST_SUITE_P(Hostile, Extraction, ::testing::ValuesIn(sRows[0]), ::testing::PrintToStringParamName());
-INSTANTIATE_TEST_SUITE_P(FaultSweep, Extraction, ::testing::ValuesIn(sRows[1]), ::testing::PrintToStringParamName());
+INSTANTIATE_TEST_SUITE_P(Hostile, Extraction, ::testing::ValuesIn(sRows[0]),
+                         ::testing::PrintToStringParamName());
+INSTANTIATE_TEST_SUITE_P(FaultSweep, Extraction, ::testing::ValuesIn(sRows[1]),
+                         ::testing::PrintToStringParamName());
 
 } // namespace
 

@@ -1,11 +1,11 @@
 // Where lessons go: a private TMPDIR, else a private user-<uid> in it, else Downloads, else home.
-#include "LinuxTemporaryDirectory.h"
-#include "QtAlerts.h"
+#include "platform/linux/LinuxTemporaryDirectory.h"
+#include "platform/linux/QtAlerts.h"
 
-#include "ChildRun.h"
-#include "QtPrinters.h"
-#include "TestFiles.h"
-#include "Waiting.h"
+#include "tests/support/ChildRun.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Waiting.h"
 
 #include <QDir>
 #include <QLabel>

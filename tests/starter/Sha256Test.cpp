@@ -1,7 +1,7 @@
 // The lesson file's own SHA-256, by the processor's instructions and without them, against Qt's,
 // on lengths around the 64-byte block and its 56-byte padding limit, fed whole and in pieces.
 extern "C" {
-#include "sha256.h"
+#include "starter/sha256.h"
 }
 
 #include <QCryptographicHash>

@@ -1,4 +1,4 @@
-#include "ChildRun.h"
+#include "tests/support/ChildRun.h"
 
 #include <QProcess>
 

@@ -1,6 +1,6 @@
-#include "Sandbox.h"
+#include "tests/support/Sandbox.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,10 +15,10 @@ constexpr int kPatienceMs = 60000;
 
 Sandbox::Sandbox()
 {
-    mValid = mRoot.isValid() && QDir().mkpath(home()) && QDir().mkpath(bin()) &&
-             QDir().mkpath(temporary()) &&
-             QFile::setPermissions(temporary(),
-                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    mValid =
+        mRoot.isValid() && QDir().mkpath(home()) && QDir().mkpath(bin()) &&
+        QDir().mkpath(temporary()) &&
+        QFile::setPermissions(temporary(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 Sandbox::~Sandbox()
@@ -52,8 +52,8 @@ bool Sandbox::writeOpener(int status)
 {
     return testfiles::writeExecutable(bin() + QStringLiteral("/xdg-open"),
                                       "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
-                                          QFile::encodeName(path(QStringLiteral("opened.txt"))) + "'\nexit " +
-                                          QByteArray::number(status) + "\n");
+                                          QFile::encodeName(path(QStringLiteral("opened.txt"))) +
+                                          "'\nexit " + QByteArray::number(status) + "\n");
 }
 
 QStringList Sandbox::opened() const

@@ -36,12 +36,11 @@ class Sandbox
 
     // Ours with HOME, TMPDIR and PATH in here, offscreen unless `onDisplay`, and `extra`.
     QProcessEnvironment environment(bool onDisplay = false,
-                                     const QList<std::pair<QString, QString>> &extra = {}) const;
+                                    const QList<std::pair<QString, QString>> &extra = {}) const;
 
     // Starts `program` in environment(onDisplay, extra), its output forwarded.
     QProcess &start(const QString &program, const QStringList &arguments = {},
-                    bool onDisplay = false,
-                    const QList<std::pair<QString, QString>> &extra = {});
+                    bool onDisplay = false, const QList<std::pair<QString, QString>> &extra = {});
 
   private:
     QTemporaryDir mRoot;

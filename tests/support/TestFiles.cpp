@@ -1,7 +1,7 @@
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
-#include "FileDescriptor.h"
-#include "FileIO.h"
+#include "foundation_ext/FileDescriptor.h"
+#include "foundation_ext/FileIO.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -101,7 +101,7 @@ mode_t modeOf(const QString &path)
 // One line per path below `root`, hidden ones included: the relative path, then
 // what `describe` says of it (left out when null); sorted.
 static QStringList describeTree(const QString &root,
-                         const std::function<QString(const QString &path)> &describe)
+                                const std::function<QString(const QString &path)> &describe)
 {
     QStringList lines;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,

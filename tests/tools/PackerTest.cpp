@@ -1,15 +1,15 @@
 // The real packer over real folders, its output read back by Info-ZIP and Python's zipfile,
 // and each lesson it writes opened by the built Unspool offscreen. Big files are sparse.
-#include "BundledQt.h"
-#include "ChildRun.h"
-#include "LinuxMainBundle.h"
-#include "NamePolicy.h"
-#include "PackerHarness.h"
-#include "ProcessRunner.h"
-#include "QtPrinters.h"
-#include "Sandbox.h"
-#include "TestFiles.h"
-#include "Waiting.h"
+#include "naming/NamePolicy.h"
+#include "platform/ProcessRunner.h"
+#include "platform/linux/BundledQt.h"
+#include "platform/linux/LinuxMainBundle.h"
+#include "tests/support/ChildRun.h"
+#include "tests/support/PackerHarness.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Waiting.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -77,7 +77,6 @@ struct Row {
     bool (*fault)(Packing &) = nullptr;
 };
 
-// clang-format off
 const Row kNames[] = {
     {"blanks_percent", "100% of a river.html", Packed, Packed},
     {"unicode", "R\xc3\xado y Lagos/\xe2\x82\xac \xf0\x9f\x8c\x8a.html", Packed, Packed},
@@ -101,24 +100,30 @@ const Row kNames[] = {
 #define DO(what) [](Packing &s) { return what; }
 const Row kRefusals[] = {
     {"lesson_longest", "", Packed, Packed, "", SET(s.name = "R\xc3\xado %@" + QString(244, 'x'))},
-    {"lesson_too_long", "", Refused, Refused, "too long (256 bytes", SET(s.name = QString(252, 'x'))},
+    {"lesson_too_long", "", Refused, Refused, "too long (256 bytes",
+     SET(s.name = QString(252, 'x'))},
     {"lesson_empty", "", Refused, Refused, "the lesson name is empty", SET(s.name = "")},
     {"lesson_dot_dot", "", Refused, Refused, "is not a folder name", SET(s.name = "..")},
     {"lesson_backslash", "", Refused, Refused, "contains \"\\\"", SET(s.name = "..\\a")},
     {"lesson_line_break", "", Refused, Refused, "control character", SET(s.name = "a\nb")},
-    {"no_start_page", "", Refused, Refused, "has no start page", DO(QFile::remove(s.content + "/index.html"))},
+    {"no_start_page", "", Refused, Refused, "has no start page",
+     DO(QFile::remove(s.content + "/index.html"))},
     {"named_pipe", "", Refused, Refused, "images/pipe is not a regular file",
      DO(::mkfifo(QFile::encodeName(s.content + "/images/pipe").constData(), 0644) == 0)},
-    {"link_in_wayfarer", "", Refused, Refused, "/c is a symbolic link", DO(QFile::link("Info.plist", s.wayfarer + "/c"))},
-    {"content_missing", "", Refused, Refused, "none is not a folder", SET(s.content = s.box.path("none"))},
+    {"link_in_wayfarer", "", Refused, Refused, "/c is a symbolic link",
+     DO(QFile::link("Info.plist", s.wayfarer + "/c"))},
+    {"content_missing", "", Refused, Refused, "none is not a folder",
+     SET(s.content = s.box.path("none"))},
     {"output_exists", "", Refused, Refused, "(use --replace", DO(QFile::link("none", s.bundle()))},
-    {"output_in_content", "", Refused, Refused, "lies inside the content", SET(s.output = s.content + "/o")},
-    {"no_installer", "", Refused, Refused, "none.pkg does not exist", SET(s.extra = QStringList({"--installer", "none.pkg"}))},
-    {"not_a_bundle", "", Refused, Refused, "not a built Unspool bundle", SET(s.unspool = s.content)},
+    {"output_in_content", "", Refused, Refused, "lies inside the content",
+     SET(s.output = s.content + "/o")},
+    {"no_installer", "", Refused, Refused, "none.pkg does not exist",
+     SET(s.extra = QStringList({"--installer", "none.pkg"}))},
+    {"not_a_bundle", "", Refused, Refused, "not a built Unspool bundle",
+     SET(s.unspool = s.content)},
 };
 #undef SET
 #undef DO
-// clang-format on
 
 Verdict verdictOf(const PackerRun &run)
 {
@@ -186,17 +191,19 @@ struct LinkRow {
     QStringList packed;        // then: what the link brings below pagewright_files/
 };
 
-// clang-format off
 const LinkRow kLinks[] = {
     {"to_a_file_inside", "images/copy.svg", "river.svg", "", {"images/copy.svg"}},
     {"to_a_folder", "pictures", "images", "", {"pictures/river.svg"}},
     {"leading_outside", "outside.js", "../outside.js", "", {"outside.js"}},
     {"dangling", "gone.html", "none.html", "gone.html is a symbolic link to nothing (", {}},
     {"looping_link", "self", "self", "/self is a symbolic link that loops", {}},
-    {"looping_folder", "images/again", "..", "/images/again leads back into a folder that holds it", {}},
+    {"looping_folder",
+     "images/again",
+     "..",
+     "/images/again leads back into a folder that holds it",
+     {}},
     {"to_a_device", "null", "/dev/null", "/null is not a regular file or folder", {}},
 };
-// clang-format on
 
 using PackerLinks = ::testing::TestWithParam<LinkRow>;
 

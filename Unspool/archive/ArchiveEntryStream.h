@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ArchiveCipher.h"
+#include "Unspool/archive/ArchiveCipher.h"
 
 #include <QByteArray>
 
@@ -44,7 +44,7 @@ class ArchiveEntryStream
     // After read() gave 0: the declared size was reached exactly where the entry
     // ends, its deflate stream finished and every stored byte taken. An entry
     // holding more than it declares fails this even when the part read is sound.
-    bool endedExactly() const { return _endedExactly; }
+    bool endedExactly() const { return m_endedExactly; }
 
     static constexpr std::size_t kPiece = 4096;
 
@@ -54,19 +54,19 @@ class ArchiveEntryStream
     long produce(char *out, std::size_t size);
 
     struct Inflater;
-    ArchiveInputFile &_input;
-    std::unique_ptr<Inflater> _inflater;
-    bool _deflated = false;
-    std::optional<ArchiveCipher> _cipher;
-    char _decrypted[kPiece];
+    ArchiveInputFile &m_input;
+    std::unique_ptr<Inflater> m_inflater;
+    bool m_deflated = false;
+    std::optional<ArchiveCipher> m_cipher;
+    char m_decrypted[kPiece];
 
-    std::uint64_t _position = 0;   // of the next stored byte in the file
-    std::uint64_t _storedLeft = 0; // stored bytes not yet taken
-    std::uint64_t _contentLeft = 0;
-    std::size_t _headerLeft = 0;
-    const char *_next = nullptr;
-    std::size_t _available = 0;
-    bool _streamEnded = false;
-    bool _damaged = false;
-    bool _endedExactly = false;
+    std::uint64_t m_position = 0;   // of the next stored byte in the file
+    std::uint64_t m_storedLeft = 0; // stored bytes not yet taken
+    std::uint64_t m_contentLeft = 0;
+    std::size_t m_headerLeft = 0;
+    const char *m_next = nullptr;
+    std::size_t m_available = 0;
+    bool m_streamEnded = false;
+    bool m_damaged = false;
+    bool m_endedExactly = false;
 };

@@ -27,5 +27,5 @@ class ArchiveCipher
     void update(unsigned char plain);
     unsigned char keystream() const;
 
-    std::uint32_t _keys[3];
+    std::uint32_t m_keys[3];
 };

@@ -1,8 +1,8 @@
-#include "GMUExtensions.h"
+#include "Quiesce/core/GMUExtensions.h"
 
-#include "ProcessRunner.h"
-#include "ProcessTools.h"
-#include "Workspace.h"
+#include "platform/ProcessRunner.h"
+#include "platform/ProcessTools.h"
+#include "platform/Workspace.h"
 
 #include <QFile>
 #include <QFileInfo>

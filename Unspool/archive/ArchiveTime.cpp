@@ -1,4 +1,4 @@
-#include "ArchiveTime.h"
+#include "Unspool/archive/ArchiveTime.h"
 
 #include <unzip.h>
 #include <zip.h>
@@ -8,8 +8,8 @@ namespace ArchiveTime
 
 time_t LocalTimeConverter::toEpoch(unsigned long dosDate, const tm_unz &fields)
 {
-    if (_haveLast && dosDate == _lastDosDate)
-        return _lastEpoch;
+    if (m_haveLast && dosDate == m_lastDosDate)
+        return m_lastEpoch;
     struct tm local {
     };
     local.tm_sec = static_cast<int>(fields.tm_sec);
@@ -19,10 +19,10 @@ time_t LocalTimeConverter::toEpoch(unsigned long dosDate, const tm_unz &fields)
     local.tm_mon = static_cast<int>(fields.tm_mon);
     local.tm_year = static_cast<int>(fields.tm_year) - 1900;
     local.tm_isdst = -1; // whether summer time applies is the time zone's business
-    _lastEpoch = mktime(&local);
-    _lastDosDate = dosDate;
-    _haveLast = true;
-    return _lastEpoch;
+    m_lastEpoch = mktime(&local);
+    m_lastDosDate = dosDate;
+    m_haveLast = true;
+    return m_lastEpoch;
 }
 
 void fillZipDate(time_t mtime, tm_zip &fields)

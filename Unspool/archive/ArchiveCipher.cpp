@@ -1,4 +1,4 @@
-#include "ArchiveCipher.h"
+#include "Unspool/archive/ArchiveCipher.h"
 
 #include <QRandomGenerator>
 
@@ -15,7 +15,8 @@ std::uint32_t crcStep(std::uint32_t crc, unsigned char byte)
 
 } // namespace
 
-ArchiveCipher::ArchiveCipher(const QByteArray &password) : _keys{305419896u, 591751049u, 878082192u}
+ArchiveCipher::ArchiveCipher(const QByteArray &password)
+    : m_keys{305419896u, 591751049u, 878082192u}
 {
     for (const char c : password)
         update(static_cast<unsigned char>(c));
@@ -23,14 +24,14 @@ ArchiveCipher::ArchiveCipher(const QByteArray &password) : _keys{305419896u, 591
 
 void ArchiveCipher::update(unsigned char plain)
 {
-    _keys[0] = crcStep(_keys[0], plain);
-    _keys[1] = (_keys[1] + (_keys[0] & 0xFF)) * 134775813u + 1;
-    _keys[2] = crcStep(_keys[2], static_cast<unsigned char>(_keys[1] >> 24));
+    m_keys[0] = crcStep(m_keys[0], plain);
+    m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * 134775813u + 1;
+    m_keys[2] = crcStep(m_keys[2], static_cast<unsigned char>(m_keys[1] >> 24));
 }
 
 unsigned char ArchiveCipher::keystream() const
 {
-    const std::uint32_t temp = (_keys[2] & 0xFFFF) | 2;
+    const std::uint32_t temp = (m_keys[2] & 0xFFFF) | 2;
     return static_cast<unsigned char>((temp * (temp ^ 1)) >> 8);
 }
 

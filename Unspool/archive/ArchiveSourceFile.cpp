@@ -1,8 +1,8 @@
-#include "ArchiveSourceFile.h"
+#include "Unspool/archive/ArchiveSourceFile.h"
 
-#include "ArchiveCipher.h"
-#include "FileDescriptor.h"
-#include "FileIO.h"
+#include "Unspool/archive/ArchiveCipher.h"
+#include "foundation_ext/FileDescriptor.h"
+#include "foundation_ext/FileIO.h"
 
 #include <zlib.h>
 

@@ -1,6 +1,6 @@
-#include "ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveCentralDirectory.h"
 
-#include "FileIO.h"
+#include "foundation_ext/FileIO.h"
 
 #include <algorithm>
 #include <sys/stat.h>

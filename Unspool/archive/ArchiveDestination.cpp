@@ -1,7 +1,7 @@
-#include "ArchiveDestination.h"
+#include "Unspool/archive/ArchiveDestination.h"
 
-#include "ArchiveFileWriter.h"
-#include "NSFileManagerPathCategory.h"
+#include "Unspool/archive/ArchiveFileWriter.h"
+#include "foundation_ext/NSFileManagerPathCategory.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,21 +52,21 @@ void closeHeld(int &fd)
 } // namespace
 
 ArchiveDestination::ArchiveDestination(const QByteArray &path)
-    : _path(withoutTrailingSlashes(absoluteBytes(path)))
+    : m_path(withoutTrailingSlashes(absoluteBytes(path)))
 {
 }
 
 ArchiveDestination::~ArchiveDestination()
 {
-    for (Held &folder : _held)
+    for (Held &folder : m_held)
         closeHeld(folder.fd);
-    closeHeld(_passing.fd);
-    closeHeld(_destination.fd);
+    closeHeld(m_passing.fd);
+    closeHeld(m_destination.fd);
 }
 
 QByteArray ArchiveDestination::fullPath(const QList<QByteArray> &components, qsizetype count) const
 {
-    QByteArray path = _path == "/" ? QByteArray() : _path;
+    QByteArray path = m_path == "/" ? QByteArray() : m_path;
     for (qsizetype i = 0; i < count; ++i)
         path += '/' + components.at(i);
     return path.isEmpty() ? QByteArray("/") : path;
@@ -74,10 +74,10 @@ QByteArray ArchiveDestination::fullPath(const QList<QByteArray> &components, qsi
 
 int ArchiveDestination::folder(const QList<QByteArray> &components, qsizetype count)
 {
-    closeHeld(_passing.fd);
+    closeHeld(m_passing.fd);
     if (!openDestination())
         return -1;
-    Held *folder = count == 0 ? &_destination : walk(components, count);
+    Held *folder = count == 0 ? &m_destination : walk(components, count);
     if (!folder)
         return -1;
     sweepOnFirstVisit(*folder);
@@ -88,7 +88,7 @@ int ArchiveDestination::openFile(const QList<QByteArray> &components)
 {
     if (components.isEmpty() || !openDestination())
         return -1;
-    int fd = ::dup(_destination.fd);
+    int fd = ::dup(m_destination.fd);
     for (qsizetype i = 0; i < components.size() && fd >= 0; ++i) {
         const QByteArray &name = components.at(i);
         const bool last = i + 1 == components.size();
@@ -105,15 +105,15 @@ int ArchiveDestination::openFile(const QList<QByteArray> &components)
 
 bool ArchiveDestination::openDestination()
 {
-    if (_destination.fd >= 0)
+    if (m_destination.fd >= 0)
         return true;
     // The destination itself is the caller's choice and may be reached through links.
-    _destination.fd = ::open(_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (_destination.fd < 0 && errno == ENOENT) {
-        CreateDirectoriesWithIntermediates::createDirectoryAtPath(_path, true);
-        _destination.fd = ::open(_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_destination.fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_destination.fd < 0 && errno == ENOENT) {
+        CreateDirectoriesWithIntermediates::createDirectoryAtPath(m_path, true);
+        m_destination.fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    return _destination.fd >= 0;
+    return m_destination.fd >= 0;
 }
 
 // A folder reached by several paths is swept once per extraction.
@@ -126,7 +126,7 @@ void ArchiveDestination::sweepOnFirstVisit(Held &folder)
     };
     if (::fstat(folder.fd, &st) != 0)
         return;
-    if (_swept.insert(std::make_pair(st.st_dev, st.st_ino)).second)
+    if (m_swept.insert(std::make_pair(st.st_dev, st.st_ino)).second)
         ArchiveFileWriter::removeLeftovers(folder.fd);
 }
 
@@ -140,16 +140,16 @@ ArchiveDestination::Held *ArchiveDestination::walk(const QList<QByteArray> &comp
     qsizetype known = count;
     Held *parent = nullptr;
     for (; known > 0; --known) {
-        const auto found = _held.find(relativeKey(components, known));
-        if (found != _held.end()) {
+        const auto found = m_held.find(relativeKey(components, known));
+        if (found != m_held.end()) {
             parent = &found.value();
             break;
         }
     }
     if (known == count)
         return parent;
-    int fd = parent ? parent->fd : _destination.fd;
-    bool holding = true; // whether `fd` belongs to _held (or is the destination)
+    int fd = parent ? parent->fd : m_destination.fd;
+    bool holding = true; // whether `fd` belongs to m_held (or is the destination)
     for (qsizetype i = known; i < count; ++i) {
         const int next =
             CreateDirectoriesWithIntermediates::openOrCreateDirectoryAt(fd, components.at(i));
@@ -158,12 +158,12 @@ ArchiveDestination::Held *ArchiveDestination::walk(const QList<QByteArray> &comp
         if (next < 0)
             return nullptr;
         fd = next;
-        holding = _held.size() < kMostHeld;
+        holding = m_held.size() < kMostHeld;
         if (holding)
-            parent = &_held.insert(relativeKey(components, i + 1), Held{fd, false}).value();
+            parent = &m_held.insert(relativeKey(components, i + 1), Held{fd, false}).value();
     }
     if (holding)
         return parent;
-    _passing = Held{fd, false};
-    return &_passing;
+    m_passing = Held{fd, false};
+    return &m_passing;
 }

@@ -42,5 +42,5 @@ class ArchiveInputFile
     static voidpf ZCALLBACK openFile(voidpf opaque, const void *filename, int mode);
     static int ZCALLBACK closeFile(voidpf opaque, voidpf stream);
 
-    File *_open = nullptr;
+    File *m_open = nullptr;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveCentralDirectory.h"
 
 #include <QByteArray>
 #include <QList>

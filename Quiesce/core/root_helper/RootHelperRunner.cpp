@@ -1,6 +1,6 @@
-#include "RootHelperRunner.h"
+#include "Quiesce/core/root_helper/RootHelperRunner.h"
 
-#include "Protocol.h"
+#include "Quiesce/core/root_helper/Protocol.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "Guard.h"
+#include "Quiesce/core/root_helper/Guard.h"
 
-#include "Protocol.h"
+#include "Quiesce/core/root_helper/Protocol.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -50,10 +50,10 @@ class ArchiveFileWriter
     void commit(std::size_t size);
 
     // Bytes handed over for the current file so far.
-    unsigned long long total() const { return _total; }
+    unsigned long long total() const { return m_total; }
 
     // The CRC-32 of the current file's content, once finish() has written it all.
-    std::uint32_t crc() const { return _crc; }
+    std::uint32_t crc() const { return m_crc; }
 
     // Writes what is left, sets the modification time and gives the file mode 0777
     // when asked. False when any write failed.
@@ -63,7 +63,7 @@ class ArchiveFileWriter
     // False, with nothing left behind, when the close or the rename fails.
     bool putInPlace();
     // The device and inode of the file last put in place.
-    std::pair<dev_t, ino_t> placed() const { return _placed; }
+    std::pair<dev_t, ino_t> placed() const { return m_placed; }
     // Drops the new file; the old one at its name stays as it was.
     void discard();
 
@@ -84,23 +84,23 @@ class ArchiveFileWriter
     bool openHidden();
     bool nameUnnamed();
 
-    std::unique_ptr<char[]> _buffers[2];
-    int _current = 0; // the buffer being filled
-    std::size_t _fill = 0;
-    unsigned long long _total = 0;
-    std::uint32_t _crc = 0; // summed by whichever thread writes, one after the other
-    int _fd = -1;
-    std::pair<dev_t, ino_t> _placed{};
-    int _folderFd = -1;               // where the file goes; not ours to close
-    QByteArray _name;                 // its final name there
-    QByteArray _hidden;               // its hidden name there, once it has one
-    std::atomic<bool> _failed{false}; // also set by the background thread
+    std::unique_ptr<char[]> m_buffers[2];
+    int m_current = 0; // the buffer being filled
+    std::size_t m_fill = 0;
+    unsigned long long m_total = 0;
+    std::uint32_t m_crc = 0; // summed by whichever thread writes, one after the other
+    int m_fd = -1;
+    std::pair<dev_t, ino_t> m_placed{};
+    int m_folderFd = -1;               // where the file goes; not ours to close
+    QByteArray m_name;                 // its final name there
+    QByteArray m_hidden;               // its hidden name there, once it has one
+    std::atomic<bool> m_failed{false}; // also set by the background thread
 
     // The background write: one buffer at a time, handed over under the mutex.
-    std::thread _background;
-    std::mutex _mutex;
-    std::condition_variable _changed;
-    const char *_pending = nullptr;
-    std::size_t _pendingSize = 0;
-    bool _stopping = false;
+    std::thread m_background;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const char *m_pending = nullptr;
+    std::size_t m_pendingSize = 0;
+    bool m_stopping = false;
 };

@@ -1,6 +1,6 @@
-#include "ArchiveSpaceNeed.h"
+#include "Unspool/archive/ArchiveSpaceNeed.h"
 
-#include "ArchiveEntryName.h"
+#include "Unspool/archive/ArchiveEntryName.h"
 
 #include <QHash>
 

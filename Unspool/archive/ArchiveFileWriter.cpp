@@ -1,6 +1,6 @@
-#include "ArchiveFileWriter.h"
+#include "Unspool/archive/ArchiveFileWriter.h"
 
-#include "FileIO.h"
+#include "foundation_ext/FileIO.h"
 
 #include <QRandomGenerator>
 
@@ -90,36 +90,38 @@ constexpr int kNameTries = 8;
 
 // The second buffer comes with the first hand-off, so a lesson of small files
 // never pays for it.
-ArchiveFileWriter::ArchiveFileWriter() : _buffers{std::unique_ptr<char[]>(new char[kBufferSize])} {}
+ArchiveFileWriter::ArchiveFileWriter() : m_buffers{std::unique_ptr<char[]>(new char[kBufferSize])}
+{
+}
 
 ArchiveFileWriter::~ArchiveFileWriter()
 {
     discard();
-    if (_background.joinable()) {
+    if (m_background.joinable()) {
         {
-            const std::lock_guard<std::mutex> lock(_mutex);
-            _stopping = true;
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
         }
-        _changed.notify_all();
-        _background.join();
+        m_changed.notify_all();
+        m_background.join();
     }
 }
 
 bool ArchiveFileWriter::open(int folderFd, const QByteArray &name)
 {
     discard();
-    _fill = 0;
-    _total = 0;
-    _crc = 0;
-    _failed = false;
+    m_fill = 0;
+    m_total = 0;
+    m_crc = 0;
+    m_failed = false;
     if (!mayReplace(folderFd, name.constData()))
         return false;
-    _folderFd = folderFd;
-    _name = name;
-    _fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (_fd < 0 && lacksUnnamedFiles(errno))
+    m_folderFd = folderFd;
+    m_name = name;
+    m_fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (m_fd < 0 && lacksUnnamedFiles(errno))
         return openHidden();
-    return _fd >= 0;
+    return m_fd >= 0;
 }
 
 bool ArchiveFileWriter::openHidden()
@@ -127,9 +129,9 @@ bool ArchiveFileWriter::openHidden()
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     for (int i = 0; i < kNameTries; ++i) {
         const QByteArray hidden = newHiddenName();
-        _fd = ::openat(_folderFd, hidden.constData(), kFlags, 0666);
-        if (_fd >= 0) {
-            _hidden = hidden;
+        m_fd = ::openat(m_folderFd, hidden.constData(), kFlags, 0666);
+        if (m_fd >= 0) {
+            m_hidden = hidden;
             return true;
         }
         if (errno != EEXIST)
@@ -142,14 +144,14 @@ bool ArchiveFileWriter::openHidden()
 // or else by its descriptor, which takes a capability.
 bool ArchiveFileWriter::nameUnnamed()
 {
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(_fd);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
     for (int i = 0; i < kNameTries; ++i) {
         const QByteArray hidden = newHiddenName();
-        if (::linkat(AT_FDCWD, self.constData(), _folderFd, hidden.constData(),
+        if (::linkat(AT_FDCWD, self.constData(), m_folderFd, hidden.constData(),
                      AT_SYMLINK_FOLLOW) == 0 ||
             (errno != EEXIST &&
-             ::linkat(_fd, "", _folderFd, hidden.constData(), AT_EMPTY_PATH) == 0)) {
-            _hidden = hidden;
+             ::linkat(m_fd, "", m_folderFd, hidden.constData(), AT_EMPTY_PATH) == 0)) {
+            m_hidden = hidden;
             return true;
         }
         if (errno != EEXIST)
@@ -161,138 +163,139 @@ bool ArchiveFileWriter::nameUnnamed()
 char *ArchiveFileWriter::space(std::size_t &room)
 {
     room = 0;
-    if (_fd < 0 || _failed)
+    if (m_fd < 0 || m_failed)
         return nullptr;
-    if (kBufferSize - _fill < kChunk && !handOff())
+    if (kBufferSize - m_fill < kChunk && !handOff())
         return nullptr;
-    room = kBufferSize - _fill;
-    return _buffers[_current].get() + _fill;
+    room = kBufferSize - m_fill;
+    return m_buffers[m_current].get() + m_fill;
 }
 
 void ArchiveFileWriter::commit(std::size_t size)
 {
-    _fill += size;
-    _total += size;
+    m_fill += size;
+    m_total += size;
 }
 
 bool ArchiveFileWriter::writeOut(const char *bytes, std::size_t size)
 {
-    _crc = static_cast<std::uint32_t>(
-        crc32_z(_crc, reinterpret_cast<const Bytef *>(bytes), static_cast<z_size_t>(size)));
-    return writeAll(_fd, bytes, size);
+    m_crc = static_cast<std::uint32_t>(
+        crc32_z(m_crc, reinterpret_cast<const Bytef *>(bytes), static_cast<z_size_t>(size)));
+    return writeAll(m_fd, bytes, size);
 }
 
 // Gives the full buffer to the background thread, once the one before it is
 // written, and goes on filling the other.
 bool ArchiveFileWriter::handOff()
 {
-    if (!_background.joinable() && !startBackground()) {
+    if (!m_background.joinable() && !startBackground()) {
         // No thread to be had: this buffer is written here and now instead.
-        if (!writeOut(_buffers[_current].get(), _fill))
-            _failed = true;
-        _fill = 0;
-        return !_failed;
+        if (!writeOut(m_buffers[m_current].get(), m_fill))
+            m_failed = true;
+        m_fill = 0;
+        return !m_failed;
     }
     {
-        std::unique_lock<std::mutex> lock(_mutex);
-        _changed.wait(lock, [this] { return !_pending; });
-        if (_failed)
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_pending; });
+        if (m_failed)
             return false;
-        _pending = _buffers[_current].get();
-        _pendingSize = _fill;
+        m_pending = m_buffers[m_current].get();
+        m_pendingSize = m_fill;
     }
-    _changed.notify_all();
-    _current = 1 - _current;
-    _fill = 0;
+    m_changed.notify_all();
+    m_current = 1 - m_current;
+    m_fill = 0;
     return true;
 }
 
 bool ArchiveFileWriter::startBackground()
 {
     try {
-        _buffers[1].reset(new char[kBufferSize]);
-        _background = std::thread(&ArchiveFileWriter::backgroundLoop, this);
+        m_buffers[1].reset(new char[kBufferSize]);
+        m_background = std::thread(&ArchiveFileWriter::backgroundLoop, this);
         return true;
     } catch (const std::exception &) { // out of memory or of threads
-        _buffers[1].reset();
+        m_buffers[1].reset();
         return false;
     }
 }
 
 void ArchiveFileWriter::waitForBackground()
 {
-    if (!_background.joinable())
+    if (!m_background.joinable())
         return;
-    std::unique_lock<std::mutex> lock(_mutex);
-    _changed.wait(lock, [this] { return !_pending; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_pending; });
 }
 
 void ArchiveFileWriter::backgroundLoop()
 {
     leaveHeldProcessor();
-    std::unique_lock<std::mutex> lock(_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        _changed.wait(lock, [this] { return _pending || _stopping; });
-        if (_stopping)
+        m_changed.wait(lock, [this] { return m_pending || m_stopping; });
+        if (m_stopping)
             return;
-        const char *bytes = _pending;
-        const std::size_t size = _pendingSize;
+        const char *bytes = m_pending;
+        const std::size_t size = m_pendingSize;
         lock.unlock();
         const bool written = writeOut(bytes, size);
         lock.lock();
         if (!written)
-            _failed = true;
-        _pending = nullptr;
-        _changed.notify_all();
+            m_failed = true;
+        m_pending = nullptr;
+        m_changed.notify_all();
     }
 }
 
 bool ArchiveFileWriter::finish(time_t modified, bool openToEveryone)
 {
-    if (_fd < 0)
+    if (m_fd < 0)
         return false;
     waitForBackground();
-    if (!_failed && !writeOut(_buffers[_current].get(), _fill))
-        _failed = true;
-    _fill = 0;
+    if (!m_failed && !writeOut(m_buffers[m_current].get(), m_fill))
+        m_failed = true;
+    m_fill = 0;
     if (openToEveryone)
-        ::fchmod(_fd, 0777);
+        ::fchmod(m_fd, 0777);
     const struct timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
-    ::futimens(_fd, times);
-    return !_failed;
+    ::futimens(m_fd, times);
+    return !m_failed;
 }
 
 // The rename is the only step that touches the old file's name, and it comes last:
 // until then a failure anywhere leaves the old file as it was.
 bool ArchiveFileWriter::putInPlace()
 {
-    if (_fd < 0 || _failed || (_hidden.isEmpty() && !nameUnnamed())) {
+    if (m_fd < 0 || m_failed || (m_hidden.isEmpty() && !nameUnnamed())) {
         discard();
         return false;
     }
     struct stat st {
     };
-    ::fstat(_fd, &st);
-    _placed = {st.st_dev, st.st_ino};
-    const bool closed = ::close(_fd) == 0;
-    _fd = -1;
-    if (!closed || ::renameat(_folderFd, _hidden.constData(), _folderFd, _name.constData()) != 0) {
+    ::fstat(m_fd, &st);
+    m_placed = {st.st_dev, st.st_ino};
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    if (!closed ||
+        ::renameat(m_folderFd, m_hidden.constData(), m_folderFd, m_name.constData()) != 0) {
         discard();
         return false;
     }
-    _hidden.clear();
+    m_hidden.clear();
     return true;
 }
 
 void ArchiveFileWriter::discard()
 {
     waitForBackground();
-    if (_fd >= 0)
-        ::close(_fd);
-    _fd = -1;
-    if (!_hidden.isEmpty())
-        ::unlinkat(_folderFd, _hidden.constData(), 0);
-    _hidden.clear();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_hidden.isEmpty())
+        ::unlinkat(m_folderFd, m_hidden.constData(), 0);
+    m_hidden.clear();
 }
 
 void ArchiveFileWriter::removeLeftovers(int folderFd)

@@ -1,10 +1,10 @@
-#include "GMIMRootActions.h"
+#include "Quiesce/core/GMIMRootActions.h"
 
-#include "LinuxMainBundle.h"
-#include "LinuxSystemLog.h"
-#include "Privileges.h"
-#include "SystemLog.h"
-#include "root_helper/RootHelperRunner.h"
+#include "Quiesce/core/root_helper/RootHelperRunner.h"
+#include "platform/Privileges.h"
+#include "platform/SystemLog.h"
+#include "platform/linux/LinuxMainBundle.h"
+#include "platform/linux/LinuxSystemLog.h"
 
 namespace
 {

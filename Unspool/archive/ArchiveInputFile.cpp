@@ -1,6 +1,6 @@
-#include "ArchiveInputFile.h"
+#include "Unspool/archive/ArchiveInputFile.h"
 
-#include "FileIO.h"
+#include "foundation_ext/FileIO.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -142,7 +142,7 @@ voidpf ZCALLBACK ArchiveInputFile::openFile(voidpf opaque, const void *filename,
     file->fd = fd;
     file->windowSize = static_cast<std::size_t>(
         std::clamp<off_t>(st.st_size, 4096, static_cast<off_t>(kWindowSize)));
-    static_cast<ArchiveInputFile *>(opaque)->_open = file;
+    static_cast<ArchiveInputFile *>(opaque)->m_open = file;
     return file;
 }
 
@@ -202,8 +202,8 @@ int ZCALLBACK ArchiveInputFile::closeFile(voidpf opaque, voidpf stream)
 {
     File *file = inputFile(stream);
     auto *owner = static_cast<ArchiveInputFile *>(opaque);
-    if (owner->_open == file)
-        owner->_open = nullptr;
+    if (owner->m_open == file)
+        owner->m_open = nullptr;
     const int closed = ::close(file->fd);
     file->fd = -1;
     delete file;
@@ -215,12 +215,12 @@ ArchiveInputFile::~ArchiveInputFile() = default;
 const char *ArchiveInputFile::view(std::uint64_t offset, std::size_t want, std::size_t &got)
 {
     got = 0;
-    return _open ? _open->view(offset, want, got) : nullptr;
+    return m_open ? m_open->view(offset, want, got) : nullptr;
 }
 
 int ArchiveInputFile::descriptor() const
 {
-    return _open ? _open->fd : -1;
+    return m_open ? m_open->fd : -1;
 }
 
 zlib_filefunc64_def ArchiveInputFile::functions()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Privileges.h"
+#include "platform/Privileges.h"
 
 #include <QString>
 #include <QStringList>

@@ -19,9 +19,9 @@ class LocalTimeConverter
     time_t toEpoch(unsigned long dosDate, const tm_unz_s &fields);
 
   private:
-    unsigned long _lastDosDate = 0;
-    time_t _lastEpoch = 0;
-    bool _haveLast = false;
+    unsigned long m_lastDosDate = 0;
+    time_t m_lastEpoch = 0;
+    bool m_haveLast = false;
 };
 
 // The six date fields minizip takes for a new entry: `mtime` broken down in local

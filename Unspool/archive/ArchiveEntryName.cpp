@@ -1,6 +1,6 @@
-#include "ArchiveEntryName.h"
+#include "Unspool/archive/ArchiveEntryName.h"
 
-#include "NamePolicy.h"
+#include "naming/NamePolicy.h"
 
 // The rule itself lives with the packer's, so both read names alike.
 ArchiveEntryName ArchiveEntryName::parse(const QByteArray &raw)

@@ -1,8 +1,8 @@
-#include "ArchiveStructureCheck.h"
+#include "Unspool/archive/ArchiveStructureCheck.h"
 
-#include "ArchiveCentralDirectory.h"
-#include "ArchiveSpaceNeed.h"
-#include "NamePolicy.h"
+#include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveSpaceNeed.h"
+#include "naming/NamePolicy.h"
 
 #include <QDir>
 #include <QFile>

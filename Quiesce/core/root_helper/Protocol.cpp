@@ -1,4 +1,4 @@
-#include "Protocol.h"
+#include "Quiesce/core/root_helper/Protocol.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GMUExtensions.h"
+#include "Quiesce/core/GMUExtensions.h"
 
 #include <QString>
 

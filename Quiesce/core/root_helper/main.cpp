@@ -15,8 +15,8 @@
 // Tools get an empty standard input and output and a fixed environment, never a
 // shell.
 
-#include "Guard.h"
-#include "Protocol.h"
+#include "Quiesce/core/root_helper/Guard.h"
+#include "Quiesce/core/root_helper/Protocol.h"
 
 #include <cerrno>
 #include <csignal>

@@ -47,13 +47,13 @@ class ArchiveDestination
     Held *walk(const QList<QByteArray> &components, qsizetype count);
     void sweepOnFirstVisit(Held &folder);
 
-    QByteArray _path;
-    Held _destination;
+    QByteArray m_path;
+    Held m_destination;
     // Folders below the destination stay open once reached, keyed by their path
     // relative to it, so an entry in a folder met before costs no lookup and a new
     // folder only the steps below its nearest open parent. Past kMostHeld, further
-    // folders are opened for one call only (_passing).
-    QHash<QByteArray, Held> _held;
-    Held _passing;
-    std::set<std::pair<dev_t, ino_t>> _swept; // folders cleared of leftovers this run
+    // folders are opened for one call only (m_passing).
+    QHash<QByteArray, Held> m_held;
+    Held m_passing;
+    std::set<std::pair<dev_t, ino_t>> m_swept; // folders cleared of leftovers this run
 };
