@@ -1,6 +1,7 @@
 #include "tools/SingleFile.h"
 
 #include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveRecordLayout.h"
 #include "Unspool/archive/ArchiveStructureCheck.h"
 #include "foundation_ext/FileDescriptor.h"
 #include "foundation_ext/FileIO.h"
@@ -33,8 +34,8 @@ const QString kArchive = QStringLiteral("Contents/Resources/archive.zip");
 const QString kIcon = QStringLiteral("Contents/Resources/Lesson.icns");
 constexpr std::size_t kPiece = 1024 * 1024;
 constexpr qsizetype kIndexLimit = 0xFFFF - 128; // an end-record comment, less the last line
-constexpr std::uint64_t kEndRecordSize = 22;
-constexpr std::uint64_t kLocatorSize = 20;
+using ArchiveRecord::kEndRecordSize;
+using ArchiveRecord::kLocatorSize;
 
 // One file of the runtime, and where the single file carries its bytes.
 struct RuntimeFile {
@@ -247,9 +248,10 @@ bool closeArchive(int fd, std::uint64_t shift, std::uint64_t archiveEnd, const Q
         preadUpTo(fd, tail, sizeof tail, archiveEnd - sizeof tail) != ssize_t(sizeof tail))
         return false;
     char *end = tail + kLocatorSize;
-    if (std::memcmp(end, "PK\x05\x06", 4) != 0 || end[20] != 0 || end[21] != 0)
+    if (QByteArray(end, 4) != ArchiveBytes::signature(ArchiveRecord::kEndSignature) ||
+        end[20] != 0 || end[21] != 0)
         return false; // an end record with a comment of its own: not one we wrote
-    if (std::memcmp(tail, "PK\x06\x07", 4) == 0) {
+    if (QByteArray(tail, 4) == ArchiveBytes::signature(ArchiveRecord::kLocatorSignature)) {
         std::uint64_t at = 0;
         for (int i = 7; i >= 0; --i)
             at = at << 8 | static_cast<unsigned char>(tail[8 + i]);

@@ -1,5 +1,6 @@
 #include "Unspool/archive/ArchiveCentralDirectory.h"
 
+#include "Unspool/archive/ArchiveRecordLayout.h"
 #include "foundation_ext/FileIO.h"
 
 #include <algorithm>
@@ -7,24 +8,18 @@
 #include <unistd.h>
 
 using namespace ArchiveBytes;
+using namespace ArchiveRecord;
 
 namespace
 {
 
 using Status = ArchiveCentralDirectory::Status;
 
-constexpr std::uint64_t kEndRecordSize = 22;
-constexpr std::uint64_t kLongestComment = 0xFFFF;
-constexpr std::uint64_t kCentralHeaderSize = 46;
-constexpr std::uint64_t kLocatorSize = 20;
-constexpr std::uint64_t kEnd64Size = 56;        // the 64-bit end record without extensions
-constexpr std::uint64_t kEnd64SizeCounted = 44; // what its own size field counts of it
-constexpr qsizetype kLocatorSearch = 0xFFFF;    // minizip's search, back from the end
-constexpr std::uint16_t kCountIn64BitRecord = 0xFFFF;
-const QByteArray kEndSignature("PK\x05\x06", 4);
-const QByteArray kLocatorSignature("PK\x06\x07", 4);
-const QByteArray kEnd64Signature("PK\x06\x06", 4);
-const QByteArray kCentralSignature("PK\x01\x02", 4);
+constexpr qsizetype kLocatorSearch = 0xFFFF; // minizip's search, back from the end
+const QByteArray kEndBytes = signature(kEndSignature);
+const QByteArray kLocatorBytes = signature(kLocatorSignature);
+const QByteArray kEnd64Bytes = signature(kEnd64Signature);
+const QByteArray kCentralBytes = signature(kCentralSignature);
 
 // What the end records say: the directory's entry count, size and offset, and
 // where it must end (where the record after it begins, shift included).
@@ -42,14 +37,14 @@ struct EndValues {
 std::uint64_t zip64Locator(int fd, const QByteArray &tail, std::uint64_t tailStart,
                            std::uint64_t &end64At)
 {
-    const qsizetype at = tail.lastIndexOf(kLocatorSignature);
+    const qsizetype at = tail.lastIndexOf(kLocatorBytes);
     if (at < 0 || at < tail.size() - kLocatorSearch || at + qsizetype(kLocatorSize) > tail.size())
         return 0;
     if (u32(tail, at + 4) != 0 || u32(tail, at + 16) != 1 || tailStart + at == 0)
         return 0;
     end64At = u64(tail, at + 8);
     QByteArray signature;
-    if (end64At == 0 || !readAt(fd, end64At, 4, signature) || signature != kEnd64Signature)
+    if (end64At == 0 || !readAt(fd, end64At, 4, signature) || signature != kEnd64Bytes)
         return 0;
     return tailStart + static_cast<std::uint64_t>(at);
 }
@@ -141,7 +136,7 @@ std::optional<std::int64_t> extendedModified(const QByteArray &bytes, qsizetype 
 Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &entries)
 {
     qsizetype pos = 0;
-    while (directory.size() - pos >= 4 && directory.mid(pos, 4) == kCentralSignature) {
+    while (directory.size() - pos >= 4 && directory.mid(pos, 4) == kCentralBytes) {
         if (directory.size() - pos < static_cast<qsizetype>(kCentralHeaderSize))
             return Status::Damaged;
         const qsizetype nameLength = u16(directory, pos + 28);
@@ -179,6 +174,13 @@ bool readAt(int fd, std::uint64_t offset, std::size_t size, QByteArray &out)
     return preadUpTo(fd, out.data(), size, offset) == static_cast<ssize_t>(size);
 }
 
+QByteArray signature(std::uint32_t value)
+{
+    const char bytes[] = {char(value & 0xFF), char(value >> 8 & 0xFF), char(value >> 16 & 0xFF),
+                          char(value >> 24)};
+    return QByteArray(bytes, sizeof bytes);
+}
+
 std::uint16_t u16(const QByteArray &bytes, qsizetype at)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData() + at);
@@ -211,7 +213,7 @@ ArchiveCentralDirectory ArchiveCentralDirectory::read(int fd)
     QByteArray tail;
     if (!readAt(fd, tailStart, tailSize, tail))
         return result;
-    const qsizetype end = tail.lastIndexOf(kEndSignature, tail.size() - qsizetype(kEndRecordSize));
+    const qsizetype end = tail.lastIndexOf(kEndBytes, tail.size() - qsizetype(kEndRecordSize));
     if (end < 0)
         return result;
     EndValues values{tailStart + static_cast<std::uint64_t>(end), u16(tail, end + 10),

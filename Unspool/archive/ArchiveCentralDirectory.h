@@ -43,11 +43,8 @@ struct ArchiveCentralDirectory {
 namespace ArchiveBytes
 {
 
-// The 32-bit field value that says "the real value is in a ZIP64 record".
-constexpr std::uint32_t kIn64BitRecord = 0xFFFFFFFF;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
-constexpr std::uint16_t kTimestampExtraId = 0x5455;
-
+// A record signature as the bytes that stand in the file.
+QByteArray signature(std::uint32_t value);
 // pread to the end of the requested range; false on a short read.
 bool readAt(int fd, std::uint64_t offset, std::size_t size, QByteArray &out);
 std::uint16_t u16(const QByteArray &bytes, qsizetype at);

@@ -1,6 +1,7 @@
 #include "Unspool/archive/ArchiveStructureCheck.h"
 
 #include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveRecordLayout.h"
 #include "Unspool/archive/ArchiveSpaceNeed.h"
 #include "naming/NamePolicy.h"
 
@@ -36,8 +37,7 @@ const char kNoSpace[] = "Error occurs: not enough free space at the destination"
 // at most about 1032-fold; the slack covers a tiny stream's block header.
 constexpr std::uint64_t kDeflateLimit = 1032;
 constexpr std::uint64_t kDeflateSlack = 1031;
-constexpr std::uint64_t kLocalHeaderSize = 30;
-const QByteArray kLocalSignature("PK\x03\x04", 4);
+const QByteArray kLocalBytes = signature(ArchiveRecord::kLocalSignature);
 
 struct Span {
     std::uint64_t begin;
@@ -67,16 +67,17 @@ const char *entryFault(const ArchiveCentralEntry &entry, std::uint64_t fileSize,
 bool localSizesAgree(int fd, std::uint64_t headerAt, const QByteArray &header,
                      const ArchiveCentralEntry &entry)
 {
-    constexpr std::uint16_t kSizesInDataDescriptor = 8;
-    const bool marked[] = {u32(header, 22) == kIn64BitRecord, u32(header, 18) == kIn64BitRecord};
-    if ((u16(header, 6) & kSizesInDataDescriptor) || (!marked[0] && !marked[1]))
+    const bool marked[] = {u32(header, 22) == ArchiveRecord::kIn64BitRecord,
+                           u32(header, 18) == ArchiveRecord::kIn64BitRecord};
+    if ((u16(header, 6) & ArchiveRecord::kSizesInDataDescriptor) || (!marked[0] && !marked[1]))
         return true;
     QByteArray extra;
-    if (!readAt(fd, headerAt + kLocalHeaderSize + u16(header, 26), u16(header, 28), extra))
+    if (!readAt(fd, headerAt + ArchiveRecord::kLocalHeaderSize + u16(header, 26), u16(header, 28),
+                extra))
         return false;
     for (qsizetype pos = 0; extra.size() - pos >= 4; pos += 4 + u16(extra, pos + 2)) {
         const qsizetype size = std::min<qsizetype>(u16(extra, pos + 2), extra.size() - pos - 4);
-        if (u16(extra, pos) != kZip64ExtraId)
+        if (u16(extra, pos) != ArchiveRecord::kZip64ExtraId)
             continue;
         if (size >= 16)
             return (!marked[0] || u64(extra, pos + 4) == entry.uncompressedSize) &&
@@ -93,10 +94,11 @@ const char *entrySpan(int fd, const ArchiveCentralDirectory &directory,
                       const ArchiveCentralEntry &entry, Span &span)
 {
     span.begin = entry.localHeaderOffset + directory.shift;
-    if (span.begin + kLocalHeaderSize > directory.fileSize)
+    if (span.begin + ArchiveRecord::kLocalHeaderSize > directory.fileSize)
         return kOutside;
     QByteArray header;
-    if (!readAt(fd, span.begin, kLocalHeaderSize, header) || !header.startsWith(kLocalSignature))
+    if (!readAt(fd, span.begin, ArchiveRecord::kLocalHeaderSize, header) ||
+        !header.startsWith(kLocalBytes))
         return kDamaged;
     if (!localSizesAgree(fd, span.begin, header, entry))
         return kInconsistent64;
@@ -104,8 +106,8 @@ const char *entrySpan(int fd, const ArchiveCentralDirectory &directory,
     if (entry.offsetIn64BitRecord &&
         (u16(header, 8) != entry.method || u16(header, 26) != entry.name.size()))
         return kDamaged;
-    span.end =
-        span.begin + kLocalHeaderSize + u16(header, 26) + u16(header, 28) + entry.compressedSize;
+    span.end = span.begin + ArchiveRecord::kLocalHeaderSize + u16(header, 26) + u16(header, 28) +
+               entry.compressedSize;
     if (span.end > directory.fileSize)
         return kOutside;
     if (span.end > directory.directoryStart)
