@@ -219,7 +219,7 @@ TEST_P(UnspoolAlert, WaitsForTheUserThenEnds)
                 testfiles::write(zip, bytes.replace(bytes.indexOf("PK\x03\x04", 1), 1, "X")));
     const QString arrange = QStringLiteral("cd \"$0\" || exit 1\n") + row.arrange;
     if (!haveDisplay() || QProcess::execute("sh", {"-c", arrange, box.path()}) != 0)
-        GTEST_SKIP() << "needs an X display (ctest runs this under xvfb-run), maybe root";
+        GTEST_SKIP() << "needs an X display (ctest runs this on a virtual screen), maybe root";
     const auto now = [&] { return testfiles::snapshot(box.path(), {"home", "tmp/runtime-root"}); };
     const QStringList before = now(); // less the toolkit's own files
 

@@ -195,7 +195,7 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
 {
     const RunRow &row = GetParam();
     if (!haveDisplay())
-        GTEST_SKIP() << "needs an X display (ctest runs this under xvfb-run)";
+        GTEST_SKIP() << "needs an X display (ctest runs this on a virtual screen)";
     Sandbox box;
     const QString lesson = box.path(kName);
     const QString bundle = box.copyBundle(WAYFARER_BUNDLE, kName + "/Wayfarer.app");

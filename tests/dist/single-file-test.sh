@@ -7,7 +7,8 @@
 # cache, a truncated file and a damaged runtime.
 set -euo pipefail
 export LC_ALL=C
-here=$(dirname "$0") pack=$1 sample=$2 work=$3
+here=$(dirname "$0") pack=$1
+screen="$here/../support/virtual-screen.sh" sample=$2 work=$3
 shift 3
 name="How Rivers Shape the Land" message="This lesson file is damaged or incomplete. Download it again."
 fail() { echo "single-file-test: $*" >&2; exit 1; }
@@ -24,7 +25,7 @@ bsdtar -xf "$app/Contents/Resources/archive.zip" -C "$work/archive"
 "$here/check-bundle.sh" "$app" "$work/archive/Wayfarer.app" || fail "a bundle is not self-contained"
 [ "$(head -c4 "$app/Contents/Resources/Lesson.icns")" = icns ] || fail "no Lesson.icns"
 
-TMPDIR="$work/wayland-tmp" QT_QPA_PLATFORM=wayland xvfb-run -a -s "-screen 0 1024x768x24" \
+TMPDIR="$work/wayland-tmp" QT_QPA_PLATFORM=wayland "$screen" \
   timeout 120 "$app/Contents/MacOS/Unspool" >"$work/wayland.log" 2>&1 || fail "no fallback to xcb"
 [ -f "$work/wayland-tmp/Brindle_Lessons/$name/pagewright_files/index.html" ] || fail "nothing unpacked on xcb"
 
@@ -32,7 +33,7 @@ TMPDIR="$work/wayland-tmp" QT_QPA_PLATFORM=wayland xvfb-run -a -s "-screen 0 102
 cp "$run" "$work/damaged.run"
 at=$(grep -abo 'river.svg' "$work/damaged.run" | head -n1 | cut -d: -f1)
 printf '\377\000\377' | dd of="$work/damaged.run" bs=1 seek=$((at + 40)) conv=notrunc status=none
-HOME="$work/damaged-home" TMPDIR="$work/damaged-tmp" xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+HOME="$work/damaged-home" TMPDIR="$work/damaged-tmp" "$screen" sh -c '
   timeout 120 "$0" & timeout 60 xdotool search --sync --onlyvisible --name "^Unspool\$" >/dev/null &&
     sleep 1 && xdotool key Return
   wait $!' "$work/damaged.run" >"$work/damaged.log" 2>&1 && fail "a damaged lesson ran, or showed no alert"

@@ -65,7 +65,7 @@ TEST_P(LessonInBrowser, ShowsTheStartPage)
 {
     static const QString missing = browserMissing();
     if (!haveDisplay())
-        GTEST_SKIP() << "needs an X display (ctest runs this under xvfb-run)";
+        GTEST_SKIP() << "needs an X display (ctest runs this on a virtual screen)";
     if (!missing.isEmpty())
         GTEST_SKIP() << qPrintable(missing);
     Sandbox box;

@@ -10,7 +10,7 @@
 TEST(EndToEnd, PackedLessonUnpacksStartsWayfarerAndOpensItsStartPage)
 {
     if (!haveDisplay())
-        GTEST_SKIP() << "needs an X display (ctest runs this under xvfb-run)";
+        GTEST_SKIP() << "needs an X display (ctest runs this on a virtual screen)";
     Sandbox box;
     ASSERT_TRUE(box.writeOpener());
     const packertest::PackerRun pack =
