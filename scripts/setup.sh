@@ -16,13 +16,13 @@ build_packages=(
 program_packages=(lsof procps pkexec xdg-utils)
 # The tests (GoogleTest, archives made by other tools, a virtual screen, a Debian root
 # without our dependencies, the package's contents, a browser that renders the lesson
-# Wayfarer opens), fuzzing and sanitizers.
+# Wayfarer opens), fuzzing, sanitizers and the style checks.
 test_packages=(
   python3
   libgtest-dev libgmock-dev
   libxml2-utils
   zip unzip libarchive-tools
-  clang libfuzzer-14-dev libclang-rt-14-dev
+  clang libfuzzer-14-dev libclang-rt-14-dev clang-format clang-tidy
   xvfb xauth x11-utils xdotool imagemagick
   debootstrap
   chromium
