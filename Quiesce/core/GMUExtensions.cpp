@@ -86,14 +86,14 @@ std::optional<QList<int>> processIDsWithOpenFile(const QString &path)
         return std::nullopt;
     // lsof exits non-zero when nobody holds the folder; the empty output says so.
     const platform::ProcessResult run =
-        platform::runProcess(platform::tools::lsofToolPath(), platform::tools::lsofArguments(path));
+        platform::runProcess(platform::tools::klsofToolPath, platform::tools::lsofArguments(path));
     return parseOpenFileProcessIDs(run.output);
 }
 
 std::optional<QString> processNameForPID(int pid)
 {
     const platform::ProcessResult run =
-        platform::runProcess(platform::tools::psToolPath(), platform::tools::psArguments(pid));
+        platform::runProcess(platform::tools::kpsToolPath, platform::tools::psArguments(pid));
     if (!run.started || run.exitCode != 0)
         return std::nullopt;
     const std::optional<QString> printed = parseProcessName(run.output);

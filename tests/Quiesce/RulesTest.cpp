@@ -1,11 +1,17 @@
 // The rules no run of the program can reach one by one: where the name cell puts
-// its text, and how the tools' output and /proc texts are read.
+// its text, how the tools' output and /proc texts are read, what processes are called.
 #include "Quiesce/GMUVerticallyAlignedTextFieldCell.h"
 #include "Quiesce/core/GMUExtensions.h"
+#include "platform/ProcessRunner.h"
+#include "platform/ProcessTools.h"
 #include "platform/linux/DesktopApplications.h"
 #include "platform/linux/ProcessStat.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestFiles.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +134,59 @@ TEST(Parsing, ReadsOurOwnStatusLine)
     EXPECT_EQ(stat->parent, ::getppid());
     EXPECT_EQ(stat->name, "quiesce_rules_t");
     EXPECT_EQ(stat->state, 'R');
+}
+
+// A copy of sleep under a name of the row's; what ps prints of it (trimmed), and the name.
+struct NameRow {
+    const char *name;
+    const char *program;
+    const char *printed;
+    const char *complete;
+};
+
+const NameRow kNameRows[] = {
+    {"shortName", "holder", "holder", "holder"},
+    {"nameOfExactly15Bytes", "Glimmer Helper1", "Glimmer Helper1", "Glimmer Helper1"},
+    {"longNameCutAfterALetter", "Glimmer HelperXY", "Glimmer HelperX", "Glimmer HelperXY"},
+    {"longNameCutAfterABlank", "Glimmer Helper X", "Glimmer Helper", "Glimmer Helper X"},
+    {"longNameWithInnerBlanks", "Glimmer Helper (Plugin)", "Glimmer Helper",
+     "Glimmer Helper (Plugin)"},
+};
+
+void PrintTo(const NameRow &row, std::ostream *out)
+{
+    *out << row.name << ": \"" << row.program << '"';
+}
+
+using ProcessNames = ::testing::TestWithParam<NameRow>;
+
+TEST_P(ProcessNames, AreCompletedWhenTheKernelCutThem)
+{
+    const NameRow &row = GetParam();
+    QTemporaryDir folder;
+    const QString program = folder.filePath(QString::fromUtf8(row.program));
+    ASSERT_TRUE(testfiles::writeExecutable(program, testfiles::read("/bin/sleep")));
+    QProcess child;
+    child.start(program, {"600"});
+    ASSERT_TRUE(child.waitForStarted());
+    const int pid = int(child.processId());
+    // What the process-status tool itself prints: the kernel's copy, cut.
+    const platform::ProcessResult ps =
+        platform::runProcess(platform::tools::kpsToolPath, platform::tools::psArguments(pid));
+    EXPECT_EQ(GMUExtensions::parseProcessName(ps.output), row.printed);
+    EXPECT_EQ(GMUExtensions::processNameForPID(pid), row.complete);
+    child.kill();
+    child.waitForFinished();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProcessNames, ::testing::ValuesIn(kNameRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The tools' paths name programs this machine has (the set-up script installs them).
+TEST(Parsing, ToolsAreWhereTheirPathsSay)
+{
+    EXPECT_TRUE(QFileInfo(platform::tools::klsofToolPath).isExecutable());
+    EXPECT_TRUE(QFileInfo(platform::tools::kpsToolPath).isExecutable());
 }
 
 } // namespace
