@@ -135,6 +135,11 @@ const OpenerRow kOpenerRows[] = {
     {"outlivesTheWait", -1, true},
 };
 
+void PrintTo(const OpenerRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
 class OpenerWait : public ::testing::TestWithParam<OpenerRow>
 {
 };
@@ -157,7 +162,8 @@ TEST_P(OpenerWait, RunsTheEventLoopAndNoThreadOfOurs)
     const bool opened =
         platform::LinuxOpenService(opener, row.status >= 0 ? 60000 : 0).openFile(file);
     EXPECT_EQ(opened, row.opened);
-    EXPECT_EQ(threads.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), before);
+    EXPECT_EQ(threads.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), before)
+        << "a thread was started";
     ASSERT_TRUE(fileAppears(file + ".pid", 60000));
     const QString proc = "/proc/" + QString::fromLatin1(testfiles::read(file + ".pid").trimmed());
     if (row.status < 0) { // still running, then ended and reaped while the event loop runs
