@@ -186,7 +186,12 @@ void CGMCApp::setUpTable()
 // selection.
 void CGMCApp::reloadTable()
 {
+    const std::optional<Selection> selected = selectedHolder();
     mTableModel->reloadData();
+    mShownHolders.clear();
+    for (qsizetype i = 0; i < mOpenPIDs.size(); ++i)
+        mShownHolders.append(
+            mOpenPIDIdentities.at(i).value_or(GMUExtensions::ProcessIdentity{mOpenPIDs.at(i)}));
     const int buttonColumn =
         CGMCAppTableModel::columnWithIdentifier(QStringLiteral("CloseApplicationButton"));
     for (int row = 0; row < mTableModel->rowCount(); ++row) {
@@ -203,6 +208,33 @@ void CGMCApp::reloadTable()
         });
         uiRichViewTableView->setIndexWidget(mTableModel->index(row, buttonColumn), cell);
     }
+    if (selected)
+        select(*selected);
+}
+
+std::optional<CGMCApp::Selection> CGMCApp::selectedHolder() const
+{
+    const int row = selectedRow();
+    if (row < 0 || row >= mShownHolders.size())
+        return std::nullopt;
+    const GMUExtensions::ProcessIdentity &holder = mShownHolders.at(row);
+    return Selection{holder,
+                     std::count(mShownHolders.cbegin(), mShownHolders.cbegin() + row, holder)};
+}
+
+// The same row of the process when it still has as many, else its last.
+void CGMCApp::select(const Selection &selection)
+{
+    int found = -1;
+    qsizetype seen = 0;
+    for (int row = 0; row < mShownHolders.size() && seen <= selection.occurrence; ++row) {
+        if (mShownHolders.at(row) == selection.holder) {
+            found = row;
+            ++seen;
+        }
+    }
+    if (found >= 0)
+        uiRichViewTableView->selectRow(found);
 }
 
 int CGMCApp::selectedRow() const

@@ -119,8 +119,18 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     void closeProcess(const GMUExtensions::ProcessIdentity &identity);
     void _installerAppActivationHandlerRunnable(std::stop_token stop);
     void setUpTable();
+    // Shows the lists as they are now; the process that was selected stays selected
+    // wherever its row is now, and with it gone nothing is.
     void reloadTable();
     int selectedRow() const;
+    // The process of the selected row and, as a process holding both copies has
+    // two rows, which of its rows (0 the first).
+    struct Selection {
+        GMUExtensions::ProcessIdentity holder;
+        qsizetype occurrence = 0;
+    };
+    std::optional<Selection> selectedHolder() const;
+    void select(const Selection &selection);
     QIcon iconForEntry(const QVariantMap &record, const QString &name) const;
 
     QString mRootFolder;
@@ -139,6 +149,9 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     // Taken when each holder was listed, so that no signal reaches a process that
     // later received the same number.
     QList<std::optional<GMUExtensions::ProcessIdentity>> mOpenPIDIdentities;
+    // The process of each row the table shows (a start time of 0 for one that had
+    // ended before it could be identified).
+    QList<GMUExtensions::ProcessIdentity> mShownHolders;
     QStringList mOpenPIDNames;
     QList<QIcon> mOpenPIDIcons;
     // Holders already asked to close their windows; a second Close sends TERM.

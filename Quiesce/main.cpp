@@ -14,6 +14,14 @@
 #include <QApplication>
 #include <QTranslator>
 
+namespace
+{
+
+// The program's string table among its bundle's resources (compiled, type "qm").
+const QString sStringTable = QStringLiteral("CBLocalizable");
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     // Before anything else: the pipe to the root helper will be one of our
@@ -26,8 +34,7 @@ int main(int argc, char **argv)
 
     // The string table; without it every text shows as its key.
     QTranslator stringTable;
-    if (stringTable.load(
-            mainBundle.pathForResource(QStringLiteral("CBLocalizable"), QStringLiteral("qm"))))
+    if (stringTable.load(mainBundle.pathForResource(sStringTable, QStringLiteral("qm"))))
         QApplication::installTranslator(&stringTable);
 
     platform::LinuxUser user;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLatin1String>
 #include <QString>
 #include <QStringList>
 
@@ -10,17 +11,17 @@ namespace platform::tools
 
 // The open-files tool: one line "p<pid>" per process that holds any file below a
 // folder open (field output, warnings suppressed, the folder searched in full depth).
-QString lsofToolPath();
+extern const QLatin1String klsofToolPath;
 QStringList lsofArguments(const QString &folder);
 
 // The process-status tool: the executable's name of one process, no header line;
 // a non-zero exit status when there is no such process.
-QString psToolPath();
+extern const QLatin1String kpsToolPath;
 QStringList psArguments(int pid);
 
 // The process-status tool may cut a name short (the kernel keeps 15 bytes of it).
-// Given what the tool printed, the whole name when it was cut and can still be
-// read; otherwise the name unchanged.
+// Given what the tool printed, trimmed, the whole name when it was cut and can
+// still be read; otherwise the name unchanged.
 QString completeProcessName(int pid, const QString &printedName);
 
 } // namespace platform::tools

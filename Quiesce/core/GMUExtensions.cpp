@@ -3,6 +3,7 @@
 #include "platform/ProcessRunner.h"
 #include "platform/ProcessTools.h"
 #include "platform/Workspace.h"
+#include "platform/linux/ProcessStat.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -45,6 +46,17 @@ int leadingInt(QByteArrayView text)
     return int(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
+std::optional<platform::procfs::ProcessStat> readStat(int pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = stat.readAll();
+    return platform::procfs::parseProcessStat(std::string_view(text.constData(), text.size()));
+}
+
 } // namespace
 
 QList<int> parseOpenFileProcessIDs(const QByteArray &lsofOutput)
@@ -74,14 +86,14 @@ std::optional<QList<int>> processIDsWithOpenFile(const QString &path)
         return std::nullopt;
     // lsof exits non-zero when nobody holds the folder; the empty output says so.
     const platform::ProcessResult run =
-        platform::runProcess(platform::tools::lsofToolPath(), platform::tools::lsofArguments(path));
+        platform::runProcess(platform::tools::klsofToolPath, platform::tools::lsofArguments(path));
     return parseOpenFileProcessIDs(run.output);
 }
 
 std::optional<QString> processNameForPID(int pid)
 {
     const platform::ProcessResult run =
-        platform::runProcess(platform::tools::psToolPath(), platform::tools::psArguments(pid));
+        platform::runProcess(platform::tools::kpsToolPath, platform::tools::psArguments(pid));
     if (!run.started || run.exitCode != 0)
         return std::nullopt;
     const std::optional<QString> printed = parseProcessName(run.output);
@@ -116,33 +128,12 @@ QStringList localWritableNonUnmountableVolumePaths(const platform::Workspace &wo
     return kept;
 }
 
-std::optional<quint64> parseStartTime(const QByteArray &statText)
-{
-    // "pid (comm) state ppid ...": the name may hold anything, so fields are counted
-    // from the last ')'. The start time is field 22, the 20th after the name.
-    const qsizetype close = statText.lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
-    const QList<QByteArray> fields = statText.mid(close + 1).simplified().split(' ');
-    constexpr qsizetype kStartTimeAfterName = 19;
-    if (fields.size() <= kStartTimeAfterName)
-        return std::nullopt;
-    bool ok = false;
-    const quint64 startTime = fields[kStartTimeAfterName].toULongLong(&ok);
-    return ok ? std::optional<quint64>(startTime) : std::nullopt;
-}
-
 std::optional<ProcessIdentity> identify(int pid)
 {
-    if (pid <= 0)
+    const std::optional<platform::procfs::ProcessStat> stat = readStat(pid);
+    if (!stat)
         return std::nullopt;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const std::optional<quint64> startTime = parseStartTime(stat.readAll());
-    if (!startTime)
-        return std::nullopt;
-    return ProcessIdentity{pid, *startTime};
+    return ProcessIdentity{pid, stat->startTime};
 }
 
 bool stillSameProcess(const ProcessIdentity &identity)
@@ -151,22 +142,11 @@ bool stillSameProcess(const ProcessIdentity &identity)
     return now && now->startTime == identity.startTime;
 }
 
-} // namespace GMUExtensions
-
-namespace GMUExtensions
-{
-
 bool hasEnded(const ProcessIdentity &identity)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(identity.pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    if (parseStartTime(text) != identity.startTime)
-        return true;
-    // The state is the first field after the name: Z zombie, X dead.
-    const QByteArray state = text.mid(text.lastIndexOf(')') + 1).trimmed().left(1);
-    return state == "Z" || state == "X";
+    const std::optional<platform::procfs::ProcessStat> stat = readStat(identity.pid);
+    return !stat || stat->startTime != identity.startTime || stat->state == 'Z' ||
+           stat->state == 'X';
 }
 
 } // namespace GMUExtensions

@@ -74,8 +74,4 @@ bool stillSameProcess(const ProcessIdentity &identity);
 // file any more).
 bool hasEnded(const ProcessIdentity &identity);
 
-// The start time (field 22) from the text of /proc/<pid>/stat; nullopt when the
-// text is malformed. The command name in field 2 may hold spaces and ')'.
-std::optional<quint64> parseStartTime(const QByteArray &statText);
-
 } // namespace GMUExtensions

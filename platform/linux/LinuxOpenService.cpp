@@ -1,19 +1,20 @@
 #include "platform/linux/LinuxOpenService.h"
 
 #include "platform/Bundle.h"
+#include "platform/linux/ChildExit.h"
 
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
-#include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -99,7 +100,7 @@ pid_t spawnInNewSession(std::vector<QByteArray> storage)
 // Whoever outlives our wait still has to be reaped, or it stays a zombie.
 void reapLater(pid_t pid)
 {
-    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    new ChildExit(pid);
 }
 
 } // namespace
@@ -177,24 +178,26 @@ bool LinuxOpenService::openURL(const QUrl &url)
     return runOpener(url.toString(QUrl::FullyEncoded).toUtf8());
 }
 
+// The window stays painted while we wait; input waits with the answer, as it would
+// for any other action, so no click starts a second open meanwhile.
 bool LinuxOpenService::runOpener(const QByteArray &argument) const
 {
     const pid_t pid = spawnInNewSession({QFile::encodeName(m_opener), argument});
     if (pid < 0)
         return false;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < m_graceMs) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (done < 0 && errno != EINTR)
-            return false;
-        QThread::msleep(20);
-    }
-    reapLater(pid);
-    return true;
+    auto *opener = new ChildExit(pid);
+    std::optional<int> status;
+    QEventLoop wait;
+    QObject::connect(opener, &ChildExit::ended, &wait, [&](int waitStatus) {
+        status = waitStatus;
+        wait.quit();
+    });
+    QTimer::singleShot(m_graceMs, &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    // Still running: it has started something, and is reaped once it ends.
+    if (!status)
+        return true;
+    return WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
 } // namespace platform

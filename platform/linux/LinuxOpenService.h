@@ -14,7 +14,8 @@ namespace platform
 // The opener tells of a missing file or a missing handler by its exit status, so we
 // wait for it a little: an exit status of 0 is success, any other is failure, and an
 // opener still running after `openerGraceMs` has started something and counts as
-// success.
+// success. The wait runs the event loop (no thread of ours waits for a child), so
+// the caller's window keeps being painted meanwhile.
 class LinuxOpenService : public OpenService
 {
   public:

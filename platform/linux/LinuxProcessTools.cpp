@@ -1,26 +1,40 @@
 #include "platform/ProcessTools.h"
 
+#include "platform/linux/ProcessStat.h"
+
 #include <QFile>
 #include <QFileInfo>
+
+#include <string_view>
 
 // procps' ps has neither the BSD "-c" switch nor the one-word "-p 412" form, so the
 // process and the output column are separate arguments here.
 namespace platform::tools
 {
 
-QString lsofToolPath()
+const QLatin1String klsofToolPath("/usr/bin/lsof");
+const QLatin1String kpsToolPath("/bin/ps");
+
+namespace
 {
-    return QStringLiteral("/usr/bin/lsof");
+
+// The kernel's copy of the name of process `pid`, blanks and all; empty when it
+// cannot be read.
+QByteArray kernelName(int pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    const auto parsed = procfs::parseProcessStat(std::string_view(text.constData(), text.size()));
+    return parsed ? QByteArray::fromStdString(parsed->name) : QByteArray();
 }
+
+} // namespace
 
 QStringList lsofArguments(const QString &folder)
 {
     return {QStringLiteral("-Fp"), QStringLiteral("-w"), QStringLiteral("+D"), folder};
-}
-
-QString psToolPath()
-{
-    return QStringLiteral("/bin/ps");
 }
 
 QStringList psArguments(int pid)
@@ -30,12 +44,16 @@ QStringList psArguments(int pid)
 }
 
 // A cut name is exactly as long as the kernel keeps it; the executable's file name
-// (or, for a script or a renamed process, the first word of its command line)
-// that begins with it is the whole name.
+// (or the first word of its command line, for a process that renamed itself) that
+// begins with it is the whole name. The printed name has lost the blanks at its
+// ends, so a name cut right after a blank ("Glimmer Helper " of "Glimmer Helper X")
+// no longer looks cut: the kernel's own copy decides.
 QString completeProcessName(int pid, const QString &printedName)
 {
     constexpr int kKernelNameLength = 15;
-    if (printedName.size() != kKernelNameLength)
+    const QByteArray kept = kernelName(pid);
+    const QString cut = QString::fromLatin1(kept);
+    if (kept.size() != kKernelNameLength || cut.trimmed() != printedName)
         return printedName;
     const QString proc = QStringLiteral("/proc/%1/").arg(pid);
     QStringList candidates{QFileInfo(QFileInfo(proc + "exe").symLinkTarget()).fileName()};
@@ -44,7 +62,7 @@ QString completeProcessName(int pid, const QString &printedName)
         candidates.append(
             QFileInfo(QFile::decodeName(cmdline.readLine().split('\0').value(0))).fileName());
     for (const QString &candidate : candidates) {
-        if (candidate.size() > kKernelNameLength && candidate.startsWith(printedName))
+        if (candidate.size() > kKernelNameLength && candidate.startsWith(cut))
             return candidate;
     }
     return printedName;

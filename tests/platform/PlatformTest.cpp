@@ -1,4 +1,6 @@
 // Where lessons go: a private TMPDIR, else a private user-<uid> in it, else Downloads, else home.
+// How the opener is waited for. How alerts look.
+#include "platform/linux/LinuxOpenService.h"
 #include "platform/linux/LinuxTemporaryDirectory.h"
 #include "platform/linux/QtAlerts.h"
 
@@ -10,9 +12,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,6 +118,62 @@ TEST_P(LessonPlace, IsPrivateOrRefused)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LessonPlace, ::testing::ValuesIn(kRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// An opener that tells its pid, then ends with the row's status once "<its argument>.go" is
+// there; the event loop makes that file only while it runs. A status of -1: the file is made
+// after the open, which has stopped waiting by then.
+struct OpenerRow {
+    const char *name;
+    int status;
+    bool opened;
+};
+
+const OpenerRow kOpenerRows[] = {
+    {"endsWithZero", 0, true},
+    {"endsWithFailure", 3, false},
+    {"outlivesTheWait", -1, true},
+};
+
+void PrintTo(const OpenerRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+class OpenerWait : public ::testing::TestWithParam<OpenerRow>
+{
+};
+
+TEST_P(OpenerWait, RunsTheEventLoopAndNoThreadOfOurs)
+{
+    const OpenerRow &row = GetParam();
+    QTemporaryDir folder;
+    const QString opener = folder.filePath("opener"), file = folder.filePath("page.html");
+    const QString script = "#!/bin/sh\necho $$ >\"$1.pid\"\n"
+                           "while [ ! -e \"$1.go\" ]; do sleep 0.01; done\nexit %1\n";
+    ASSERT_TRUE(testfiles::writeExecutable(opener, script.arg(std::max(row.status, 0)).toUtf8()) &&
+                testfiles::write(file, "x"));
+    const auto go = [&] { ASSERT_TRUE(testfiles::write(file + ".go", "")); };
+    if (row.status >= 0)
+        QTimer::singleShot(0, go);
+    const QDir threads("/proc/self/task");
+    const qsizetype before = threads.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    // Waits as long as the other tests do; an opener still running at the end has started.
+    const bool opened =
+        platform::LinuxOpenService(opener, row.status >= 0 ? 60000 : 0).openFile(file);
+    EXPECT_EQ(opened, row.opened);
+    EXPECT_EQ(threads.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), before)
+        << "a thread was started";
+    ASSERT_TRUE(fileAppears(file + ".pid", 60000));
+    const QString proc = "/proc/" + QString::fromLatin1(testfiles::read(file + ".pid").trimmed());
+    if (row.status < 0) { // still running, then ended and reaped while the event loop runs
+        EXPECT_TRUE(QFileInfo::exists(proc));
+        go();
+    }
+    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(proc); })) << "left as a zombie";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, OpenerWait, ::testing::ValuesIn(kOpenerRows),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Alert boxes over a window: titled with the program's name, a bold plain-text heading, all shown.

@@ -1,6 +1,7 @@
 #include "Quiesce/core/root_helper/Guard.h"
 
 #include "Quiesce/core/root_helper/Protocol.h"
+#include "platform/linux/ProcessStat.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -90,32 +91,10 @@ std::string canonical(const std::string &path)
     return result;
 }
 
-struct ProcessStat {
-    pid_t parent = 0;
-    unsigned long long startTime = 0;
-};
-
-// "pid (name) state ppid ... starttime": the name may hold anything, so the fields
-// are counted from the last ')'. The parent is field 4, the start time field 22.
-std::optional<ProcessStat> parseStat(const std::string &text)
+// The kernel's status line of the process whose /proc folder is `process`.
+std::optional<platform::procfs::ProcessStat> statOf(int process)
 {
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return std::nullopt;
-    std::vector<std::string_view> fields;
-    const std::string_view rest = std::string_view(text).substr(close + 1);
-    for (std::size_t start = rest.find_first_not_of(' '); start != std::string_view::npos;) {
-        const std::size_t end = rest.find_first_of(" \n", start);
-        fields.push_back(rest.substr(start, end - start));
-        start = end == std::string_view::npos ? end : rest.find_first_not_of(" \n", end);
-    }
-    if (fields.size() < 20)
-        return std::nullopt;
-    const auto parent = parseDecimal(fields[1]);
-    const auto startTime = parseDecimal(fields[19]);
-    if (!parent || *parent > INT_MAX || !startTime)
-        return std::nullopt;
-    return ProcessStat{pid_t(*parent), *startTime};
+    return platform::procfs::parseProcessStat(readAt(process, "stat"));
 }
 
 // The real, effective, saved and file-system users from the text of
@@ -240,7 +219,7 @@ std::map<pid_t, ProcessEntry> processTable()
         if (!pid || *pid == 0 || *pid > INT_MAX)
             continue;
         const Descriptor process = openProcess(pid_t(*pid));
-        const auto stat = parseStat(readAt(process.get(), "stat"));
+        const auto stat = statOf(process.get());
         const auto user = parseRealUser(readAt(process.get(), "status"));
         if (stat && user)
             table.emplace(pid_t(*pid), ProcessEntry{stat->parent, *user});
@@ -324,7 +303,7 @@ bool killHolder(pid_t pid, unsigned long long startTime)
     const Descriptor process = openProcess(pid);
     if (!process)
         return false;
-    const auto stat = parseStat(readAt(process.get(), "stat"));
+    const auto stat = statOf(process.get());
     if (!stat || stat->startTime != startTime)
         return false;
     const Locations at = Locations().seenBy(process.get());

@@ -1,0 +1,47 @@
+#include "platform/linux/ChildExit.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+// This C library's header leaves out the C++ linkage block.
+extern "C" {
+#include <sys/pidfd.h>
+}
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace platform
+{
+
+// A process descriptor becomes readable once its process has ended (Linux 5.3 and
+// later, as the root helper's signals need too).
+ChildExit::ChildExit(pid_t pid)
+    : QObject(QCoreApplication::instance()), m_pid(pid), m_processFd(::pidfd_open(pid, 0))
+{
+    if (m_processFd < 0)
+        return;
+    m_notifier = std::make_unique<QSocketNotifier>(m_processFd, QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &ChildExit::reap);
+}
+
+ChildExit::~ChildExit()
+{
+    m_notifier.reset();
+    if (m_processFd >= 0)
+        ::close(m_processFd);
+}
+
+void ChildExit::reap()
+{
+    m_notifier->setEnabled(false);
+    int status = 0;
+    pid_t done;
+    while ((done = ::waitpid(m_pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (done == m_pid)
+        emit ended(status);
+    deleteLater();
+}
+
+} // namespace platform
