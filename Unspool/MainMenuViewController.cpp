@@ -19,8 +19,6 @@
 
 #include <thread>
 
-#include <unistd.h>
-
 namespace unspool
 {
 
@@ -33,8 +31,6 @@ const char kLessonsFolder[] = "Brindle_Lessons/";
 const char kLauncher[] = "Wayfarer.app";
 // The bar is painted at most this often during an extraction (about 30 times a second).
 const int kPaintInterval = 33; // ms
-// More than any launcher's Info.plist holds; a planted giant is not read whole.
-const qint64 kMostInfoBytes = qint64{1} << 20;
 
 const char kAlertTitle[] = "Error";
 const char kAlertButton[] = "Ok";
@@ -187,14 +183,10 @@ void MainMenuViewController::failWith(const QString &message)
 int MainMenuViewController::openWrittenLauncher() const
 {
     const QByteArray contents = QByteArray(kLauncher) + "/Contents/";
-    const int infoFd = m_archive ? m_archive->openWrittenFile(contents + "Info.plist") : -1;
-    QFile info;
-    if (infoFd < 0 || !info.open(infoFd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (infoFd >= 0)
-            ::close(infoFd);
+    if (!m_archive)
         return -1;
-    }
-    const QString name = platform::bundle::infoDictionaryFromData(info.read(kMostInfoBytes))
+    const QString name = platform::bundle::infoDictionaryFromDescriptor(
+                             m_archive->openWrittenFile(contents + "Info.plist"))
                              .value(QStringLiteral("CFBundleExecutable"))
                              .toString();
     return name.isEmpty()

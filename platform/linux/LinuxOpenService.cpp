@@ -30,15 +30,11 @@ namespace
 // when its Info.plist names none.
 QByteArray bundleExecutable(const QByteArray &bundlePath)
 {
-    QFile info;
-    const int fd = ::open((bundlePath + "/Contents/Info.plist").constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !info.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
-        return {};
-    }
     const QString name =
-        bundle::infoDictionaryFromData(info.readAll()).value("CFBundleExecutable").toString();
+        bundle::infoDictionaryFromDescriptor(
+            ::open((bundlePath + "/Contents/Info.plist").constData(), O_RDONLY | O_CLOEXEC))
+            .value("CFBundleExecutable")
+            .toString();
     return name.isEmpty() ? QByteArray()
                           : bundlePath + "/Contents/MacOS/" + QFile::encodeName(name);
 }
