@@ -6,7 +6,6 @@
 
 #include "platform/Alerts.h"
 #include "platform/ApplicationIcons.h"
-#include "platform/ProcessRunner.h"
 #include "platform/Workspace.h"
 
 #include <QCoreApplication>
@@ -21,8 +20,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 
 namespace
@@ -76,29 +73,11 @@ bool isInstaller(const QString &identifier)
            kDesktopInstallerIDs.contains(identifier, Qt::CaseInsensitive);
 }
 
-CGMCApp::Services withDefaults(CGMCApp::Services services)
-{
-    if (!services.rootActions)
-        services.rootActions = &GMIMRootActions::sharedInstance;
-    if (!services.terminate)
-        services.terminate = &CGMCApp::terminateWithUserRights;
-    if (!services.exit)
-        services.exit = [](int status) {
-            // The status is the program's only answer: end at once, without running
-            // destructors under the watcher thread's feet.
-            std::fflush(nullptr);
-            std::_Exit(status);
-        };
-    if (!services.processName)
-        services.processName = &GMUExtensions::processNameForPID;
-    return services;
-}
-
 } // namespace
 
 CGMCApp::CGMCApp(QString rootFolder, QString homeFolder, Services services, QObject *parent)
     : QObject(parent), mRootFolder(std::move(rootFolder)), mHomeFolder(std::move(homeFolder)),
-      mServices(withDefaults(std::move(services))), mForm(std::make_unique<Ui::CGMCApp>()),
+      mServices(std::move(services)), mForm(std::make_unique<Ui::CGMCApp>()),
       mWindow(std::make_unique<QWidget>())
 {
     mForm->setupUi(mWindow.get());
@@ -118,12 +97,6 @@ CGMCApp::CGMCApp(QString rootFolder, QString homeFolder, Services services, QObj
 }
 
 CGMCApp::~CGMCApp() = default;
-
-void CGMCApp::terminateWithUserRights(int pid)
-{
-    platform::runProcess(QStringLiteral("/bin/kill"),
-                         {QStringLiteral("-s"), QStringLiteral("TERM"), QString::number(pid)});
-}
 
 void CGMCApp::start()
 {

@@ -48,6 +48,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
 {
     Q_OBJECT
   public:
+    // Every one given by the program (or by a test), none left empty.
     struct Services {
         platform::Workspace &workspace;
         platform::ApplicationIcons &icons;
@@ -63,8 +64,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
         std::function<std::optional<QString>(int pid)> processName;
     };
 
-    // Looks for the plug-in below `rootFolder` and below `homeFolder`. Services left
-    // empty fall back to the real ones (sharedInstance, /bin/kill, an immediate exit, ps).
+    // Looks for the plug-in below `rootFolder` and below `homeFolder`.
     CGMCApp(QString rootFolder, QString homeFolder, Services services, QObject *parent = nullptr);
     ~CGMCApp() override;
 
@@ -72,9 +72,6 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     // nothing holds the plug-in; otherwise fills the table, starts the watcher and
     // shows the window.
     void start();
-
-    // "/bin/kill" "-s" "TERM" <pid>, as this program's user; the tool's status is not read.
-    static void terminateWithUserRights(int pid);
 
     QWidget *getUiAppWindow() const { return uiAppWindow; }
     QTableView *getUiRichViewTableView() const { return uiRichViewTableView; }

@@ -19,8 +19,6 @@
 
 #include <thread>
 
-#include <unistd.h>
-
 namespace unspool
 {
 
@@ -31,13 +29,8 @@ const char kArchiveName[] = "archive";
 const char kArchiveType[] = "zip";
 const char kLessonsFolder[] = "Brindle_Lessons/";
 const char kLauncher[] = "Wayfarer.app";
-// The archive's file writer hands files of a mebibyte or more to a thread of its
-// own; below that average the threads stay on one processor.
-const qint64 kSharedProcessorEntryBytes = qint64{1} << 20;
 // The bar is painted at most this often during an extraction (about 30 times a second).
 const int kPaintInterval = 33; // ms
-// More than any launcher's Info.plist holds; a planted giant is not read whole.
-const qint64 kMostInfoBytes = qint64{1} << 20;
 
 const char kAlertTitle[] = "Error";
 const char kAlertButton[] = "Ok";
@@ -149,15 +142,9 @@ void MainMenuViewController::extractArchive()
         failWith(QString::fromLatin1(kExtractionMessage));
         return;
     }
-    // One hand-over per entry from here on. Where entries are small on average they
-    // come fast enough for the round trip to matter, and this thread and the main
-    // thread share a processor for the run. Where they are large, the few round trips
-    // cost nothing worth saving, and the archive's file writer (a thread this one
-    // starts, which would inherit the shared processor) writes on the other one.
-    const bool smallEntries = QFileInfo(archivePath).size() <
-                              kSharedProcessorEntryBytes * qMax(1, archive.getNumberOfEntries());
-    if (smallEntries)
-        m_services.mainThread.beginHandOvers();
+    // One hand-over per entry from here on, with the archive's bytes among them.
+    m_services.mainThread.beginHandOvers(QFileInfo(archivePath).size(),
+                                         archive.getNumberOfEntries());
     m_archive = &archive;
     const bool extracted = archive.UnzipFileTo(folder, true);
     m_archive = nullptr;
@@ -196,14 +183,10 @@ void MainMenuViewController::failWith(const QString &message)
 int MainMenuViewController::openWrittenLauncher() const
 {
     const QByteArray contents = QByteArray(kLauncher) + "/Contents/";
-    const int infoFd = m_archive ? m_archive->openWrittenFile(contents + "Info.plist") : -1;
-    QFile info;
-    if (infoFd < 0 || !info.open(infoFd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (infoFd >= 0)
-            ::close(infoFd);
+    if (!m_archive)
         return -1;
-    }
-    const QString name = platform::bundle::infoDictionaryFromData(info.read(kMostInfoBytes))
+    const QString name = platform::bundle::infoDictionaryFromDescriptor(
+                             m_archive->openWrittenFile(contents + "Info.plist"))
                              .value(QStringLiteral("CFBundleExecutable"))
                              .toString();
     return name.isEmpty()

@@ -234,7 +234,7 @@ double handOverMicroseconds(int count)
     QEventLoop loop;
     double us = 0;
     std::thread worker([&] {
-        mainThread.beginHandOvers();
+        mainThread.beginHandOvers(0, count); // no work between: held
         const Clock::time_point start = Clock::now();
         for (int i = 1; i <= count; ++i) {
             const double percentage = static_cast<double>(i) / count * 100.0;

@@ -111,7 +111,7 @@ double loopRoundTrip(int count, Placement placement, platform::MainThread &mainT
     int applied = 0;
     std::thread worker([&] {
         if (placement == Placement::bracketed)
-            mainThread.beginHandOvers();
+            mainThread.beginHandOvers(0, count);
         const Clock::time_point start = Clock::now();
         for (int i = 0; i < count; ++i)
             handOver([&applied] { ++applied; });

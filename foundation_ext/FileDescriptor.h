@@ -1,10 +1,14 @@
 #pragma once
 
+// Header only and free of Qt: the root helper, which links nothing but the C++
+// runtime, holds its descriptors in this too.
+
 #include <unistd.h>
 
 #include <utility>
 
-// An open file descriptor, closed on every way out of its scope.
+// An open file descriptor, closed on every way out of its scope. Moving one into
+// another closes the descriptor the other held.
 class FileDescriptor
 {
   public:
@@ -14,7 +18,7 @@ class FileDescriptor
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    FileDescriptor(FileDescriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileDescriptor(FileDescriptor &&other) noexcept : m_fd(other.release()) {}
     FileDescriptor &operator=(FileDescriptor &&other) noexcept
     {
         std::swap(m_fd, other.m_fd);
@@ -25,6 +29,8 @@ class FileDescriptor
 
     int get() const { return m_fd; }
     bool isOpen() const { return m_fd >= 0; }
+    // Hands the descriptor to a new owner (fdopendir, a QFile) and holds none.
+    int release() { return std::exchange(m_fd, -1); }
 
   private:
     int m_fd;

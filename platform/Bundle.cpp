@@ -142,6 +142,18 @@ QVariantMap infoDictionaryFromData(const QByteArray &data)
     return plist_get_node_type(root) == PLIST_DICT ? dictToMap(root) : QVariantMap();
 }
 
+QVariantMap infoDictionaryFromDescriptor(int fd)
+{
+    constexpr qint64 kMostInfoBytes = qint64{1} << 20;
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return {};
+    }
+    return infoDictionaryFromData(file.read(kMostInfoBytes));
+}
+
 QString executablePath(const QString &bundlePath)
 {
     const QString executable = infoDictionary(bundlePath).value("CFBundleExecutable").toString();

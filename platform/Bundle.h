@@ -28,6 +28,9 @@ QString displayName(const QString &bundlePath);
 QVariantMap infoDictionary(const QString &bundlePath);
 // The same from the bytes of an Info.plist.
 QVariantMap infoDictionaryFromData(const QByteArray &data);
+// The same from the Info.plist open at `fd`, which it closes; -1 gives an empty map.
+// More than any Info.plist holds is never read: a planted giant is not read whole.
+QVariantMap infoDictionaryFromDescriptor(int fd);
 
 // Contents/MacOS/<CFBundleExecutable>, or empty when the bundle names none.
 QString executablePath(const QString &bundlePath);

@@ -1,5 +1,7 @@
 #include "tools/PlaceIntoOutput.h"
 
+#include "foundation_ext/RenameWithoutReplacing.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -21,30 +23,10 @@ bool exists(const QByteArray &path)
     return ::lstat(path.constData(), &st) == 0;
 }
 
-int renameWithFlags(const QByteArray &from, const QByteArray &to, unsigned flags)
-{
-    return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), flags);
-}
-
-// Some file systems know no rename flags; there a check right before a plain rename
-// has to do, which leaves a small window for a racing writer.
-int renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-    if (renameWithFlags(from, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return -1;
-    if (exists(to)) {
-        errno = EEXIST;
-        return -1;
-    }
-    return ::rename(from.constData(), to.constData());
-}
-
 int swapInto(const QByteArray &from, const QByteArray &to, const QByteArray &displaced)
 {
     // After the exchange the old lesson sits at `from`, inside the caller's staging folder.
-    if (renameWithFlags(from, to, RENAME_EXCHANGE) == 0)
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return -1;
@@ -64,7 +46,7 @@ bool placeIntoOutput(const QString &staged, const QString &target, bool replace,
     if (replace && exists(to))
         status = swapInto(from, to, QFile::encodeName(displaced));
     else
-        status = renameNoReplace(from, to);
+        status = renameWithoutReplacing(from.constData(), to.constData());
     if (status == 0)
         return true;
     if (errno == EEXIST)

@@ -5,6 +5,7 @@
 #include "Unspool/archive/ArchiveStructureCheck.h"
 #include "foundation_ext/FileDescriptor.h"
 #include "foundation_ext/FileIO.h"
+#include "foundation_ext/RenameWithoutReplacing.h"
 #include "tools/Progress.h"
 
 #include <QCryptographicHash>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -317,8 +319,8 @@ bool placeFile(QTemporaryFile &partial, const QString &target, bool replace, QSt
     const QByteArray from = QFile::encodeName(partial.fileName());
     const QByteArray to = QFile::encodeName(target);
     if (::fchmod(partial.handle(), 0755) != 0 || ::fsync(partial.handle()) != 0 ||
-        ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(),
-                    replace ? 0 : RENAME_NOREPLACE) != 0) {
+        (replace ? std::rename(from.constData(), to.constData())
+                 : renameWithoutReplacing(from.constData(), to.constData())) != 0) {
         const int error = errno;
         why = error == EEXIST ? QStringLiteral("%1 already exists (use --replace)").arg(target)
                               : QStringLiteral("cannot write %1: %2")

@@ -1,10 +1,7 @@
 #include "Quiesce/core/GMIMRootActions.h"
 
-#include "Quiesce/core/root_helper/RootHelperRunner.h"
 #include "platform/Privileges.h"
 #include "platform/SystemLog.h"
-#include "platform/linux/LinuxMainBundle.h"
-#include "platform/linux/LinuxSystemLog.h"
 
 namespace
 {
@@ -15,24 +12,12 @@ std::shared_ptr<platform::SystemLog> sLog;
 // its force-quits, and the helper ends by itself when our end of its pipe closes.
 GMIMRootActions *sGMIMRASharedInstance = nullptr;
 
-void useDefaultServicesWhenUnset()
-{
-    if (!sRunner) {
-        const QString bundle = platform::LinuxMainBundle().bundlePath();
-        sRunner = std::make_shared<RootHelperRunner>(RootHelperRunner::throughPkexec(bundle));
-    }
-    if (!sLog)
-        sLog = std::make_shared<platform::LinuxSystemLog>();
-}
-
 } // namespace
 
 GMIMRootActions *GMIMRootActions::sharedInstance()
 {
-    if (!sGMIMRASharedInstance) {
-        useDefaultServicesWhenUnset();
+    if (!sGMIMRASharedInstance && sRunner && sLog)
         sGMIMRASharedInstance = create(*sRunner, *sLog).release();
-    }
     return sGMIMRASharedInstance;
 }
 

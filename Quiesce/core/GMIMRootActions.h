@@ -23,15 +23,15 @@ class SystemLog;
 class GMIMRootActions
 {
   public:
-    // The shared instance, created and authorised on first use with the shared
-    // services (see setSharedServices). nullptr when the authorization failed; the
-    // next call then asks again. Once created, it lives until the process ends.
+    // The shared instance, created and authorised on first use with the services
+    // the program gave setSharedServices. nullptr when the authorization failed
+    // (the next call then asks again) or no services were given. Once created, it
+    // lives until the process ends.
     static GMIMRootActions *sharedInstance();
 
-    // The runner and log that sharedInstance uses from now on; drops the current
-    // shared instance so that the next sharedInstance asks again. Without this,
-    // sharedInstance uses the root helper of this program's own bundle started
-    // through pkexec, and syslog.
+    // The runner and log that sharedInstance uses from now on (the program's own:
+    // its bundle's root helper through pkexec, and the system log); drops the
+    // current shared instance so that the next sharedInstance asks again.
     static void setSharedServices(std::shared_ptr<platform::PrivilegedRunner> runner,
                                   std::shared_ptr<platform::SystemLog> log);
 

@@ -2,9 +2,7 @@
 
 #include "Unspool/archive/ArchiveFileWriter.h"
 #include "foundation_ext/NSFileManagerPathCategory.h"
-
-#include <QDir>
-#include <QFile>
+#include "foundation_ext/PathBytes.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,20 +11,6 @@
 
 namespace
 {
-
-QByteArray absoluteBytes(const QByteArray &path)
-{
-    if (path.startsWith('/'))
-        return path;
-    return QFile::encodeName(QDir::currentPath()) + '/' + path;
-}
-
-QByteArray withoutTrailingSlashes(QByteArray path)
-{
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    return path;
-}
 
 // Folders held open at most; the rest of the process keeps room for its own.
 constexpr qsizetype kMostHeld = 256;
@@ -51,10 +35,7 @@ void closeHeld(int &fd)
 
 } // namespace
 
-ArchiveDestination::ArchiveDestination(const QByteArray &path)
-    : m_path(withoutTrailingSlashes(absoluteBytes(path)))
-{
-}
+ArchiveDestination::ArchiveDestination(const QByteArray &path) : m_path(absolutePath(path)) {}
 
 ArchiveDestination::~ArchiveDestination()
 {

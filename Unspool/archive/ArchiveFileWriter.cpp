@@ -1,6 +1,7 @@
 #include "Unspool/archive/ArchiveFileWriter.h"
 
 #include "foundation_ext/FileIO.h"
+#include "platform/MainThread.h"
 
 #include <QRandomGenerator>
 
@@ -10,7 +11,6 @@
 #include <dirent.h>
 #include <exception>
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,8 +20,9 @@ namespace
 {
 
 // Large enough that a big file goes out in few writes, small enough not to matter
-// twice over.
-constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+// twice over. A file that outgrows it is written by a thread of the writer's own:
+// large work, as the main thread's hand-over counts it (see platform::MainThread).
+constexpr std::size_t kBufferSize = platform::MainThread::kLargeWorkBytes;
 
 // Only a regular file is replaced: a link or a FIFO at the name is refused, as is
 // a folder, which the rename could not replace anyway.
@@ -32,27 +33,6 @@ bool mayReplace(int folderFd, const char *name)
     if (::fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
         return S_ISREG(st.st_mode);
     return errno == ENOENT;
-}
-
-// The processors the program was given when it started, read before anything in
-// it could hold a thread on one processor.
-struct StartMask {
-    StartMask() { known = ::sched_getaffinity(0, sizeof mask, &mask) == 0; }
-    cpu_set_t mask;
-    bool known = false;
-};
-const StartMask startMask;
-
-// The writing thread is started by the extracting thread, which may be held on the
-// processor of the main thread while it hands progress over; the writer takes the
-// program's own processors instead, so that a big file is written beside the
-// work of those two and not between them.
-void leaveHeldProcessor()
-{
-    cpu_set_t current;
-    if (startMask.known && ::sched_getaffinity(0, sizeof current, &current) == 0 &&
-        !CPU_EQUAL(&current, &startMask.mask))
-        ::sched_setaffinity(0, sizeof startMask.mask, &startMask.mask);
 }
 
 // What open(2) says when the file system (or the kernel) has no unnamed files.
@@ -231,7 +211,9 @@ void ArchiveFileWriter::waitForBackground()
 
 void ArchiveFileWriter::backgroundLoop()
 {
-    leaveHeldProcessor();
+    // Started by the extracting thread, which may be held on the main thread's
+    // processor while it hands progress over.
+    platform::MainThread::leaveHeldProcessor();
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_pending || m_stopping; });

@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxOpenService.h"
 
+#include "foundation_ext/FileIO.h"
+#include "foundation_ext/PathBytes.h"
 #include "platform/Bundle.h"
 #include "platform/linux/ChildExit.h"
 
@@ -9,7 +11,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <optional>
 #include <spawn.h>
@@ -26,29 +27,15 @@ namespace platform
 namespace
 {
 
-QByteArray absolute(const QByteArray &path)
-{
-    if (path.startsWith('/'))
-        return path;
-    char *here = ::getcwd(nullptr, 0);
-    const QByteArray folder(here ? here : "");
-    std::free(here);
-    return folder + '/' + path;
-}
-
 // Contents/MacOS/<CFBundleExecutable> of the bundle `bundlePath`, all in bytes; empty
 // when its Info.plist names none.
 QByteArray bundleExecutable(const QByteArray &bundlePath)
 {
-    QFile info;
-    const int fd = ::open((bundlePath + "/Contents/Info.plist").constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !info.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
-        return {};
-    }
     const QString name =
-        bundle::infoDictionaryFromData(info.readAll()).value("CFBundleExecutable").toString();
+        bundle::infoDictionaryFromDescriptor(
+            ::open((bundlePath + "/Contents/Info.plist").constData(), O_RDONLY | O_CLOEXEC))
+            .value("CFBundleExecutable")
+            .toString();
     return name.isEmpty() ? QByteArray()
                           : bundlePath + "/Contents/MacOS/" + QFile::encodeName(name);
 }
@@ -133,9 +120,7 @@ bool LinuxOpenService::openFileAtPath(const QByteArray &path)
     };
     if (path.isEmpty() || ::stat(path.constData(), &st) != 0)
         return false;
-    QByteArray file = absolute(path);
-    while (file.size() > 1 && file.endsWith('/'))
-        file.chop(1);
+    const QByteArray file = absolutePath(path);
     if (S_ISDIR(st.st_mode) && file.endsWith(".app")) {
         const QByteArray executable = bundleExecutable(file);
         if (executable.isEmpty() || ::access(executable.constData(), X_OK) != 0)
@@ -160,15 +145,12 @@ bool LinuxOpenService::startProgram(int executableFd, const QByteArray &path)
     if (pid == 0)
         execFromDescriptor(executableFd, argv, status[1]);
     ::close(status[1]);
-    int error = 0;
-    ssize_t n;
-    while ((n = ::read(status[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
+    const bool executed = endsEmpty(status[0]); // the exec closed it, with nothing written
     ::close(status[0]);
     if (pid < 0)
         return false;
     reapLater(pid);
-    return n == 0; // the pipe closed by the exec, with nothing written
+    return executed;
 }
 
 bool LinuxOpenService::openURL(const QUrl &url)

@@ -1,10 +1,12 @@
 #include "platform/linux/LinuxTemporaryDirectory.h"
 
+#include "foundation_ext/FileDescriptor.h"
+#include "foundation_ext/PathBytes.h"
+
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,38 +20,6 @@ namespace
 
 const char kUserDirsFile[] = "/user-dirs.dirs";
 const char kDownloadKey[] = "XDG_DOWNLOAD_DIR=";
-
-QByteArray withTrailingSlash(QByteArray path)
-{
-    if (!path.endsWith('/'))
-        path += '/';
-    return path;
-}
-
-QByteArray withoutTrailingSlashes(QByteArray path)
-{
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    return path;
-}
-
-// A descriptor closed on every way out.
-class Descriptor
-{
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
 
 // A folder we hold open: ours and closed to others. One of ours that others may
 // enter (left too open by someone's umask) is closed again; anything else is refused.
@@ -151,13 +121,13 @@ QByteArray downloadValue(const QByteArray &line, const QByteArray &home)
 
 QByteArray LinuxTemporaryDirectory::privateFolderBelow(const QByteArray &root)
 {
-    const Descriptor parent(
+    const FileDescriptor parent(
         ::open(withTrailingSlash(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const QByteArray name = "user-" + QByteArray::number(::getuid());
-    if (parent.get() < 0)
+    if (!parent.isOpen())
         return {};
-    const Descriptor folder(privateFolderAt(parent.get(), name));
-    return folder.get() < 0 ? QByteArray() : withTrailingSlash(withTrailingSlash(root) + name);
+    const FileDescriptor folder(privateFolderAt(parent.get(), name));
+    return folder.isOpen() ? withTrailingSlash(withTrailingSlash(root) + name) : QByteArray();
 }
 
 QByteArray LinuxTemporaryDirectory::downloadFolder(const QByteArray &home,
@@ -166,9 +136,9 @@ QByteArray LinuxTemporaryDirectory::downloadFolder(const QByteArray &home,
     // A relative XDG_CONFIG_HOME is to be ignored, as the base directory rules say.
     const QByteArray config = configHome.startsWith('/') ? configHome : home + "/.config";
     QFile file; // opened on the descriptor: its name need not be UTF-8
-    const Descriptor fd(::open((config + kUserDirsFile).constData(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor fd(::open((config + kUserDirsFile).constData(), O_RDONLY | O_CLOEXEC));
     QByteArray download;
-    if (fd.get() >= 0 && file.open(fd.get(), QIODevice::ReadOnly)) {
+    if (fd.isOpen() && file.open(fd.get(), QIODevice::ReadOnly)) {
         // Like the shell that reads the file, the last assignment counts.
         for (const QByteArray &line : file.readAll().split('\n')) {
             if (line.trimmed().startsWith(kDownloadKey))
@@ -211,15 +181,14 @@ bool LinuxTemporaryDirectory::makePrivateFolders(const QByteArray &relative) con
         return false;
     // The temporary folder itself may be reached through a link (a download folder
     // on another disk); everything below it may not.
-    auto folder =
-        std::make_unique<Descriptor>(::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor folder(::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (const QByteArray &name : relative.split('/')) {
-        if (folder->get() < 0)
+        if (!folder.isOpen())
             return false;
         if (!name.isEmpty())
-            folder = std::make_unique<Descriptor>(privateFolderAt(folder->get(), name));
+            folder = FileDescriptor(privateFolderAt(folder.get(), name));
     }
-    return folder->get() >= 0;
+    return folder.isOpen();
 }
 
 } // namespace platform

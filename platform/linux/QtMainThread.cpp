@@ -57,6 +57,15 @@ bool pinTo(pid_t thread, int cpu)
     return setMask(thread, one);
 }
 
+// The processors the program was given when it started, read before anything in
+// it could hold a thread on one processor.
+struct StartMask {
+    StartMask() { known = ::sched_getaffinity(0, sizeof mask, &mask) == 0; }
+    cpu_set_t mask;
+    bool known = false;
+};
+const StartMask startMask;
+
 } // namespace
 
 QtMainThread::QtMainThread() : m_receiver(std::make_unique<Receiver>())
@@ -99,7 +108,7 @@ void QtMainThread::handOver(const std::function<void()> &work)
 // hand-over's own work, in a virtual machine most of all; on one processor the
 // wake is a switch between two threads. The main thread pins itself, on the
 // processor it is on, in a hand-over of its own.
-void QtMainThread::beginHandOvers()
+void QtMainThread::holdOneProcessor()
 {
     QCoreApplication *app = QCoreApplication::instance();
     if (m_sharing || !app || QThread::currentThread() == app->thread() ||
@@ -132,6 +141,14 @@ void QtMainThread::endHandOvers()
     m_sharing = false;
     setMask(m_mainThread, m_mainMask);
     setMask(0, m_callerMask);
+}
+
+void MainThread::leaveHeldProcessor()
+{
+    cpu_set_t current;
+    if (startMask.known && ::sched_getaffinity(0, sizeof current, &current) == 0 &&
+        !CPU_EQUAL(&current, &startMask.mask))
+        setMask(0, startMask.mask);
 }
 
 } // namespace platform

@@ -70,9 +70,9 @@ class QuiesceRun : public ::testing::Test
         platform::LinuxWorkspace workspace;
         platform::QtApplicationIcons icons{QString()};
         platform::QtAlerts alerts("twin");
-        CGMCApp twin(
-            "/", box.home(),
-            {workspace, icons, alerts, [] { return nullptr; }, [](int) {}, [](int) {}, {}});
+        CGMCApp twin("/", box.home(),
+                     {workspace, icons, alerts, [] { return nullptr; }, [](int) {}, [](int) {},
+                      &GMUExtensions::processNameForPID});
         twin.start();
         QWidget *form = twin.getUiAppWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form));

@@ -1,6 +1,7 @@
 // The controller, offscreen, over real holders of a plug-in in a sandbox: whatever lists the
 // holders again, the process the user selected stays selected, wherever its row is now.
 #include "Quiesce/CGMCApp.h"
+#include "Quiesce/core/GMUExtensions.h"
 #include "platform/Alerts.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/QtApplicationIcons.h"
@@ -117,7 +118,7 @@ TEST_P(KeptSelection, FollowsTheProcessAcrossARefresh)
                         [] { return nullptr; },
                         [](int) {},
                         [&](int status) { exits.append(status); },
-                        {}});
+                        &GMUExtensions::processNameForPID});
     controller.start();
     table = controller.getUiRichViewTableView();
     ASSERT_EQ(table->model()->rowCount(), 3);

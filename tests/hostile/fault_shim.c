@@ -3,13 +3,15 @@
  *   FAULT_EIO_AT=N       the one write covering offset N fails with EIO (a passing error)
  *   FAULT_READ_EIO_AT=N  a positioned read of a read-only file covering N fails with EIO
  *   FAULT_NO_THREADS=1   no thread can be started (a process limit)
- *   FAULT_NO_TMPFILE=1   no unnamed file (O_TMPFILE) can be opened, as on some file systems */
+ *   FAULT_NO_TMPFILE=1   no unnamed file (O_TMPFILE) can be opened, as on some file systems
+ *   FAULT_NO_RENAME_FLAGS=1  a rename with flags fails with EINVAL, as on some file systems */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,3 +95,11 @@ int openat(int folder, const char *path, int flags, ...)
     return real(folder, path, flags, mode);
 }
 int openat64(int, const char *, int, ...) __attribute__((alias("openat")));
+
+int renameat2(int fromFolder, const char *from, int toFolder, const char *to, unsigned flags)
+{
+    REAL(renameat2);
+    if (setting("FAULT_NO_RENAME_FLAGS") == 1 && flags != 0)
+        return fail(EINVAL);
+    return real(fromFolder, from, toFolder, to, flags);
+}

@@ -1,17 +1,17 @@
 #include "Quiesce/core/root_helper/Guard.h"
 
 #include "Quiesce/core/root_helper/Protocol.h"
+#include "foundation_ext/FileDescriptor.h"
+#include "foundation_ext/FileIO.h"
 #include "platform/linux/ProcessStat.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <map>
 #include <optional>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -30,48 +30,22 @@ namespace roothelper
 namespace
 {
 
-class Descriptor
-{
-  public:
-    explicit Descriptor(int fd) : mFd(fd) {}
-    ~Descriptor()
-    {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return mFd; }
-    int release() { return std::exchange(mFd, -1); }
-    explicit operator bool() const { return mFd >= 0; }
-
-  private:
-    int mFd;
-};
-
 // A process's /proc folder, held open: every read through it fails once that
 // process has ended, even if its number has been given to another one since.
-Descriptor openProcess(pid_t pid)
+FileDescriptor openProcess(pid_t pid)
 {
     const std::string path = "/proc/" + std::to_string(pid);
-    return Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return FileDescriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 std::string readAt(int folder, const char *name)
 {
-    const Descriptor file(::openat(folder, name, O_RDONLY | O_CLOEXEC));
+    const FileDescriptor file(::openat(folder, name, O_RDONLY | O_CLOEXEC));
     std::string text;
-    if (!file)
-        return text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return text;
-        text.append(buffer, std::size_t(n));
-    }
+    if (file.isOpen())
+        readToEnd(file.get(),
+                  [&text](const char *piece, std::size_t size) { text.append(piece, size); });
+    return text;
 }
 
 std::string linkAt(int folder, const char *name)
@@ -178,8 +152,8 @@ bool mapsCover(const std::string &maps, const Locations &at)
 
 bool descriptorsCover(int process, const Locations &at)
 {
-    Descriptor folder(::openat(process, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder)
+    FileDescriptor folder(::openat(process, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.isOpen())
         return false;
     DIR *entries = ::fdopendir(folder.get());
     if (!entries)
@@ -218,7 +192,7 @@ std::map<pid_t, ProcessEntry> processTable()
         const auto pid = parseDecimal(entry->d_name);
         if (!pid || *pid == 0 || *pid > INT_MAX)
             continue;
-        const Descriptor process = openProcess(pid_t(*pid));
+        const FileDescriptor process = openProcess(pid_t(*pid));
         const auto stat = statOf(process.get());
         const auto user = parseRealUser(readAt(process.get(), "status"));
         if (stat && user)
@@ -253,8 +227,8 @@ bool isAncestorOfHolder(pid_t pid, uid_t user, const Locations &at)
     for (const auto &[descendant, entry] : table) {
         if (entry.user != user || !descendsFrom(descendant, pid, table))
             continue;
-        const Descriptor process = openProcess(descendant);
-        if (process && holdsPlugin(process.get(), at.seenBy(process.get())))
+        const FileDescriptor process = openProcess(descendant);
+        if (process.isOpen() && holdsPlugin(process.get(), at.seenBy(process.get())))
             return true;
     }
     return false;
@@ -274,7 +248,7 @@ std::optional<uid_t> invokingUser()
         const auto uid = parseDecimal(pkexecUser);
         return uid && *uid < UINT_MAX ? std::optional(uid_t(*uid)) : std::nullopt;
     }
-    const Descriptor parent = openProcess(::getppid());
+    const FileDescriptor parent = openProcess(::getppid());
     return parseRealUser(readAt(parent.get(), "status"));
 }
 
@@ -300,8 +274,8 @@ bool killHolder(pid_t pid, unsigned long long startTime)
 {
     if (pid <= 1 || pid == ::getpid() || pid == ::getppid())
         return false;
-    const Descriptor process = openProcess(pid);
-    if (!process)
+    const FileDescriptor process = openProcess(pid);
+    if (!process.isOpen())
         return false;
     const auto stat = statOf(process.get());
     if (!stat || stat->startTime != startTime)

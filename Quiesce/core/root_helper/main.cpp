@@ -17,6 +17,7 @@
 
 #include "Quiesce/core/root_helper/Guard.h"
 #include "Quiesce/core/root_helper/Protocol.h"
+#include "foundation_ext/FileIO.h"
 
 #include <cerrno>
 #include <csignal>
@@ -30,42 +31,12 @@
 namespace
 {
 
-// Reads exactly `size` bytes; false at end of input or on an error.
-bool readFully(int fd, char *buffer, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::read(fd, buffer, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buffer += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
-bool writeFully(int fd, const char *text)
-{
-    std::size_t size = std::strlen(text);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, text, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        text += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
 // The next request, or nullopt at the end of input or on a malformed record.
 std::optional<roothelper::Request> readRequest()
 {
     std::string digits;
     char c = 0;
-    while (readFully(STDIN_FILENO, &c, 1) && c != '\n') {
+    while (readExactly(STDIN_FILENO, &c, 1) && c != '\n') {
         if (digits.size() >= roothelper::kMaxLengthDigits)
             return std::nullopt;
         digits += c;
@@ -76,7 +47,7 @@ std::optional<roothelper::Request> readRequest()
     if (!length)
         return std::nullopt;
     std::string payload(*length, '\0');
-    if (!readFully(STDIN_FILENO, payload.data(), payload.size()))
+    if (!readExactly(STDIN_FILENO, payload.data(), payload.size()))
         return std::nullopt;
     return roothelper::parsePayload(payload);
 }
@@ -114,11 +85,9 @@ bool startTool(const roothelper::Request &request)
     if (child == 0)
         execTool(request, status[1]);
     ::close(status[1]);
-    int error = 0;
-    const bool execFailed =
-        child < 0 || readFully(status[0], reinterpret_cast<char *>(&error), sizeof error);
+    const bool executed = child >= 0 && endsEmpty(status[0]);
     ::close(status[0]);
-    return !execFailed;
+    return executed;
 }
 
 // True when the request was carried out: the tool started, or the signal delivered.
@@ -149,7 +118,8 @@ int main()
     int result = 0;
     while (const std::optional<roothelper::Request> request = readRequest()) {
         const bool done = carryOut(*request);
-        if (!writeFully(STDOUT_FILENO, done ? roothelper::kStarted : roothelper::kNotStarted)) {
+        const char *answer = done ? roothelper::kStarted : roothelper::kNotStarted;
+        if (!writeAll(STDOUT_FILENO, answer, std::strlen(answer))) {
             result = 1;
             break;
         }
