@@ -1,6 +1,7 @@
 // The built Unspool in a sandbox, its failure sheets on a virtual X screen; the bar in-process.
 #include "tests/Unspool/LessonZip.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/Waiting.h"
 
@@ -123,6 +124,11 @@ struct SwapRow {
     const char *startedIn; // where the launcher that ran lies ("": none ran, an alert instead)
 };
 
+void PrintTo(const SwapRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("swap", row.swap);
+}
+
 const SwapRow kSwapRows[] = {
     {"lessonFolderReplaced", "mv \"$0\" \"$0.moved\" && cp -R \"$0.moved\" \"$0\"", ".moved"},
     {"launcherReplaced",
@@ -178,8 +184,7 @@ TEST_P(UnspoolHandOver, StartsOnlyTheLauncherItWrote)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, UnspoolHandOver, ::testing::ValuesIn(kSwapRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, UnspoolHandOver, ::testing::ValuesIn(kSwapRows), rows::byName);
 
 // ---- failures, on a virtual X screen: the sheet holds the program until Ok, then status 1 ----
 
@@ -190,6 +195,12 @@ struct AlertRow {
     const char *arrange = ""; // shell commands run in the sandbox beforehand
     const char *bundleName = "Sample Lesson.app";
 };
+
+void PrintTo(const AlertRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("archive", row.archive)("arrange", row.arrange)("bundleName",
+                                                                               row.bundleName);
+}
 
 const AlertRow kAlertRows[] = {
     {"noArchive", 0},
@@ -240,8 +251,7 @@ TEST_P(UnspoolAlert, WaitsForTheUserThenEnds)
     EXPECT_TRUE(unspool.exitStatus() == QProcess::NormalExit && unspool.exitCode() == 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, UnspoolAlert, ::testing::ValuesIn(kAlertRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, UnspoolAlert, ::testing::ValuesIn(kAlertRows), rows::byName);
 
 // Every value is applied at once, but the bar is painted only a few times, the last value last.
 TEST(UnspoolForm, ARunOfValuesPaintsTheBarOnlyNowAndThen)
