@@ -91,6 +91,47 @@ TEST_F(UnspoolBundle, ClosingTheWindowMidExtractionEndsAtOnce)
     EXPECT_EQ(below(".unspool-partial-"), QStringList());
 }
 
+// Our own lines on standard error, the category's name cut off.
+QByteArrayList ourLines(const QByteArray &standardError)
+{
+    QByteArrayList lines;
+    for (const QByteArray &line : standardError.split('\n'))
+        if (line.startsWith("brindle.unspool: "))
+            lines.append(line.mid(17));
+    return lines;
+}
+
+// A failed extraction leaves one line of why on standard error beside its alert: the entry
+// and what failed. First, a sound lesson says nothing there.
+TEST_F(UnspoolBundle, AFailedExtractionSaysWhyOnStandardError)
+{
+    ASSERT_TRUE(lessonzip::write(archive, lessonzip::lessonEntries()));
+    QProcess unspool;
+    unspool.setProcessEnvironment(box.environment());
+    unspool.start(bundleProgram(bundle, "Unspool"));
+    ASSERT_TRUE(unspool.waitForFinished(120000) && unspool.exitCode() == 0);
+    EXPECT_EQ(ourLines(unspool.readAllStandardError()), QByteArrayList());
+
+    // The page's CRC, in its local header and central record, no longer matches its content.
+    QByteArray bytes = testfiles::read(archive);
+    const qsizetype local = bytes.indexOf("pagewright_files/index.html") - 30;
+    const qsizetype central = bytes.indexOf("pagewright_files/index.html", local + 31) - 46;
+    bytes[local + 14] = char(bytes[local + 14] ^ 1),
+                  bytes[central + 16] = char(bytes[central + 16] ^ 1);
+    ASSERT_TRUE(local >= 0 && central > local && testfiles::write(archive, bytes));
+    unspool.start(bundleProgram(bundle, "Unspool"));
+    QByteArray said;
+    EXPECT_TRUE(
+        waitUntil([&] { return ourLines(said += unspool.readAllStandardError()).size() > 0; }));
+    unspool.kill(); // it waits at its alert
+    unspool.waitForFinished();
+    const QByteArrayList lines = ourLines(said + unspool.readAllStandardError());
+    ASSERT_EQ(lines.size(), 1) << said.constData();
+    EXPECT_TRUE(lines[0].endsWith(
+        "for \"entry pagewright_files/index.html: Error occurs: CRC check failed\""))
+        << lines[0].constData();
+}
+
 // Opened again while its launcher runs: the busy executable is replaced and started again.
 TEST_F(UnspoolBundle, ARerunReplacesTheRunningLauncherAndStartsItAgain)
 {
