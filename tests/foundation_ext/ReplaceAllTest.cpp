@@ -1,5 +1,6 @@
 // Replace-all, on text and on file-system bytes alike.
 #include "foundation_ext/NSStringReplaceAllCategory.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/RowPrinting.h"
 
 #include <gtest/gtest.h>
