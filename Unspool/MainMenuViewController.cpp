@@ -172,8 +172,8 @@ void MainMenuViewController::extractArchive()
     m_archive = nullptr;
     m_services.mainThread.endHandOvers();
     if (!extracted) {
-        qCWarning(lcUnspool) << archivePath << "could not be extracted into" << folder << "for"
-                             << archive.failureReason();
+        qCWarning(lcUnspool).nospace() << archivePath << " could not be extracted into " << folder
+                                       << ": " << qUtf8Printable(archive.failureReason());
         failWith(QString::fromLatin1(kExtractionMessage));
     }
 }

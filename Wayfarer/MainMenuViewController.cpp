@@ -150,7 +150,7 @@ bool MainMenuViewController::addGlimmerPermissions()
     if (TrustFile::addEntry(trustFolder, TrustFile::trustEntry(lessonFolder())))
         return true;
     qCWarning(lcWayfarer) << "the trust folder" << trustFolder
-                          << "could not be made:" << qt_error_string(errno);
+                          << "could not be made:" << qUtf8Printable(qt_error_string(errno));
     return false;
 }
 

@@ -127,8 +127,8 @@ TEST_F(UnspoolBundle, AFailedExtractionSaysWhyOnStandardError)
     unspool.waitForFinished();
     const QByteArrayList lines = ourLines(said + unspool.readAllStandardError());
     ASSERT_EQ(lines.size(), 1) << said.constData();
-    EXPECT_TRUE(lines[0].endsWith(
-        "for \"entry pagewright_files/index.html: Error occurs: CRC check failed\""))
+    EXPECT_TRUE(
+        lines[0].endsWith(": entry pagewright_files/index.html: Error occurs: CRC check failed"))
         << lines[0].constData();
 }
 
