@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLoggingCategory>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
@@ -24,6 +25,9 @@
 
 namespace
 {
+
+// One line on standard error per failed close, saying why; the window shows what is left.
+Q_LOGGING_CATEGORY(lcQuiesce, "brindle.quiesce")
 
 const QString kGlimmerPluginFilesystemRelativeLocation =
     QStringLiteral("Library/Internet Plug-Ins/Glimmer Player.plugin");
@@ -343,8 +347,11 @@ void CGMCApp::iaForceCloseAllButtonPressed()
     if (mForceCloseWait.isActive())
         return;
     GMIMRootActions *actions = mServices.rootActions();
-    if (!actions)
+    if (!actions) {
+        qCWarning(lcQuiesce, "Force Close All: no administrator rights (refused, or the root "
+                             "helper could not be started)");
         return;
+    }
     // The installer may come to the front while the kills run; let it.
     mShouldContinuouslyBringWindowToFront = false;
     mForceClosed.clear();
@@ -352,8 +359,13 @@ void CGMCApp::iaForceCloseAllButtonPressed()
         const int target = _PIDToCloseForPIDWithGlimmerPlayerOpen(mOpenPIDs.at(i));
         // A process that holds both copies is listed twice but signalled once.
         const auto identity = identityToClose(i, target);
-        if (identity && !mForceClosed.contains(*identity) && actions->forceQuitProcess(*identity))
+        if (!identity || mForceClosed.contains(*identity))
+            continue;
+        if (actions->forceQuitProcess(*identity))
             mForceClosed.append(*identity);
+        else if (!GMUExtensions::hasEnded(*identity))
+            qCWarning(lcQuiesce, "Force Close All: the root helper did not end process %d",
+                      identity->pid);
     }
     // A killed process takes a moment to end and let go of its files. The window
     // keeps answering while the timer looks; the button waits for the answer.
@@ -371,6 +383,8 @@ void CGMCApp::finishForceCloseWhenEnded()
     if (!allEnded && !mForceCloseDeadline.hasExpired())
         return;
     mForceCloseWait.stop();
+    if (!allEnded)
+        qCWarning(lcQuiesce, "Force Close All: processes it killed had not ended after the wait");
     mForceClosed.clear();
     mForm->forceCloseAllButton->setEnabled(true);
     mShouldContinuouslyBringWindowToFront = true;

@@ -17,6 +17,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <fcntl.h>
@@ -122,6 +123,24 @@ bool addEncryptedEntry(zipFile archive, const QByteArray &name, const zip_filein
     return zipCloseFileInZipRaw(archive, static_cast<uLong>(source.content.size()), crc) == ZIP_OK;
 }
 
+// The name of the entry the library stands at, control characters shown as "?", so
+// that a line in a log stays one line and shows no terminal codes.
+QByteArray currentEntryName(unzFile file)
+{
+    unz_file_info info{};
+    if (unzGetCurrentFileInfo(file, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return {};
+    QByteArray name(static_cast<qsizetype>(info.size_filename) + 1, '\0');
+    unzGetCurrentFileInfo(file, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0,
+                          nullptr, 0);
+    name.truncate(name.indexOf('\0'));
+    for (char &c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return name;
+}
+
 } // namespace
 
 struct LessonArchive::Extraction {
@@ -199,6 +218,7 @@ bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
 
 bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
 {
+    m_failureReason.clear();
     if (refusedByStructure(destination))
         return false;
     Extraction run(destination, overWrite, *m_input);
@@ -409,8 +429,25 @@ QByteArray LessonArchive::passwordBytes() const
 
 void LessonArchive::OutputErrorMessage(const QString &message)
 {
+    noteFailure(message, errno);
     if (_delegate && _delegate->respondsTo(LessonArchiveDelegate::Message::ErrorMessage))
         _delegate->ErrorMessage(message);
+}
+
+// What failed, and where: the entry the library stands at, the text, and the system's
+// reason where the text is of a failed read or write (other calls may fail on the way
+// without harm, so the error number is no reason of their texts).
+void LessonArchive::noteFailure(const QString &message, int systemError)
+{
+    m_failureReason = message;
+    if (m_run && m_run->file.writeError())
+        systemError = m_run->file.writeError();
+    if (systemError &&
+        (message == QLatin1String(kWriteFailed) || message == QLatin1String(kReadFailed)))
+        m_failureReason += QStringLiteral(" (%1)").arg(qt_error_string(systemError));
+    if (m_run)
+        m_failureReason = QStringLiteral("entry %1: %2")
+                              .arg(QString::fromUtf8(currentEntryName(_unzFile)), m_failureReason);
 }
 
 bool LessonArchive::OverWrite(const QString &path)

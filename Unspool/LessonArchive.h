@@ -39,6 +39,9 @@ class LessonArchive
     // no swap of a folder or file after the writing can change what the caller
     // gets. -1 otherwise; the caller closes it.
     int openWrittenFile(const QByteArray &relativePath) const;
+    // Why the last extraction failed, for a diagnostic line: the entry, the error text
+    // and, for a failed read or write, the system's reason. Empty after a success.
+    QString failureReason() const { return m_failureReason; }
 
     // Writing.
     bool CreateZipFile2(const QString &path);
@@ -68,6 +71,7 @@ class LessonArchive
     void reportProgress(int done, int total);
     void reportCompletion();
     QByteArray passwordBytes() const;
+    void noteFailure(const QString &message, int systemError);
 
     // How the open archive is read, by minizip and by the extraction alike.
     std::unique_ptr<ArchiveInputFile> m_input;
@@ -78,4 +82,5 @@ class LessonArchive
     int _numberOfEntries = 0;
     bool m_emptyArchive = false; // open, though the library refused it: nothing in it
     Extraction *m_run = nullptr; // during UnzipFileTo
+    QString m_failureReason;
 };

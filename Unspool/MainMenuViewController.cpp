@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QProgressBar>
 
 #include <thread>
@@ -24,6 +25,10 @@ namespace unspool
 
 namespace
 {
+
+// One line on standard error per failure, saying why, beside the alert the learner sees.
+// Paths are quoted as the log quotes them: a name with a line break stays on one line.
+Q_LOGGING_CATEGORY(lcUnspool, "brindle.unspool")
 
 const char kArchiveName[] = "archive";
 const char kArchiveType[] = "zip";
@@ -125,6 +130,8 @@ void MainMenuViewController::extractArchive()
     const QString archivePath = m_services.mainBundle.pathForResource(
         QString::fromLatin1(kArchiveName), QString::fromLatin1(kArchiveType));
     if (archivePath.isEmpty()) {
+        qCWarning(lcUnspool).nospace()
+            << "the bundle holds no Contents/Resources/" << kArchiveName << '.' << kArchiveType;
         failWith(QString::fromLatin1(kNoLessonMessage));
         return;
     }
@@ -132,6 +139,7 @@ void MainMenuViewController::extractArchive()
     LessonArchive archive;
     archive.setDelegate(this);
     if (!archive.UnzipOpenFile(archivePath)) {
+        qCWarning(lcUnspool) << archivePath << "could not be opened as a ZIP archive";
         failWith(QString::fromLatin1(kFormatMessage));
         return;
     }
@@ -139,6 +147,7 @@ void MainMenuViewController::extractArchive()
     // Overwrite: a second run of the same lesson refreshes its files in place.
     const QByteArray folder = lessonFolder();
     if (folder.isEmpty() || !makeLessonFolder()) {
+        qCWarning(lcUnspool) << "no private lesson folder could be made at" << folder;
         failWith(QString::fromLatin1(kExtractionMessage));
         return;
     }
@@ -149,8 +158,11 @@ void MainMenuViewController::extractArchive()
     const bool extracted = archive.UnzipFileTo(folder, true);
     m_archive = nullptr;
     m_services.mainThread.endHandOvers();
-    if (!extracted)
+    if (!extracted) {
+        qCWarning(lcUnspool).nospace() << archivePath << " could not be extracted into " << folder
+                                       << ": " << qUtf8Printable(archive.failureReason());
         failWith(QString::fromLatin1(kExtractionMessage));
+    }
 }
 
 QByteArray MainMenuViewController::lessonFolder() const
@@ -204,6 +216,9 @@ void MainMenuViewController::openLauncher()
         m_services.quit();
         return;
     }
+    qCWarning(lcUnspool) << path
+                         << (executable.isOpen() ? "could not be started"
+                                                 : "holds no executable this run extracted");
     showError(QString::fromLatin1(kLauncherMessage));
 }
 

@@ -14,11 +14,13 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QPixmap>
 #include <QPushButton>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 
 namespace wayfarer
@@ -26,6 +28,10 @@ namespace wayfarer
 
 namespace
 {
+
+// One line on standard error per failure, saying why, beside the alert the user sees.
+// Paths are quoted as the log quotes them: a name with a line break stays on one line.
+Q_LOGGING_CATEGORY(lcWayfarer, "brindle.wayfarer")
 
 const char kStartPage[] = "/pagewright_files/index.html";
 const char kStartPageErrorFormat[] = "Error: %1/pagewright_files/index.html could not be found";
@@ -132,13 +138,20 @@ void MainMenuViewController::handleLessonLaunch()
         m_window->close();
         return;
     }
+    qCWarning(lcWayfarer) << folder + kStartPage
+                          << "is missing, or no application could be started for it";
     showAlert(QString::fromLatin1(kStartPageErrorFormat).arg(QFile::decodeName(folder)));
 }
 
 bool MainMenuViewController::addGlimmerPermissions()
 {
     const QByteArray trustFolder = TrustFile::trustFolderPath(m_user.homeDirectoryBytes());
-    return TrustFile::addEntry(trustFolder, TrustFile::trustEntry(lessonFolder()));
+    errno = 0;
+    if (TrustFile::addEntry(trustFolder, TrustFile::trustEntry(lessonFolder())))
+        return true;
+    qCWarning(lcWayfarer) << "the trust folder" << trustFolder
+                          << "could not be made:" << qUtf8Printable(qt_error_string(errno));
+    return false;
 }
 
 // The vendor's page is a courtesy: whether a browser came up is not reported.
@@ -153,6 +166,10 @@ void MainMenuViewController::handleInstallGlimmer()
                                                          QString::fromLatin1(kInstallerType));
     if (!package.isEmpty() && m_openService.openFile(package))
         return;
+    if (package.isEmpty())
+        qCWarning(lcWayfarer, "the bundle holds no %s.%s", kInstallerName, kInstallerType);
+    else
+        qCWarning(lcWayfarer) << package << "could not be opened";
     showAlert(QString::fromLatin1(kInstallerErrorMessage));
 }
 

@@ -94,6 +94,7 @@ bool ArchiveFileWriter::open(int folderFd, const QByteArray &name)
     m_total = 0;
     m_crc = 0;
     m_failed = false;
+    m_writeError = 0;
     if (!mayReplace(folderFd, name.constData()))
         return false;
     m_folderFd = folderFd;
@@ -161,7 +162,10 @@ bool ArchiveFileWriter::writeOut(const char *bytes, std::size_t size)
 {
     m_crc = static_cast<std::uint32_t>(
         crc32_z(m_crc, reinterpret_cast<const Bytef *>(bytes), static_cast<z_size_t>(size)));
-    return writeAll(m_fd, bytes, size);
+    if (writeAll(m_fd, bytes, size))
+        return true;
+    m_writeError = errno;
+    return false;
 }
 
 // Gives the full buffer to the background thread, once the one before it is

@@ -54,6 +54,9 @@ class ArchiveFileWriter
 
     // The CRC-32 of the current file's content, once finish() has written it all.
     std::uint32_t crc() const { return m_crc; }
+    // The system's error number of the current file's failed write (whichever thread
+    // wrote), 0 while none failed.
+    int writeError() const { return m_writeError; }
 
     // Writes what is left, sets the modification time and gives the file mode 0777
     // when asked. False when any write failed.
@@ -95,6 +98,7 @@ class ArchiveFileWriter
     QByteArray m_name;                 // its final name there
     QByteArray m_hidden;               // its hidden name there, once it has one
     std::atomic<bool> m_failed{false}; // also set by the background thread
+    int m_writeError = 0;              // set before m_failed, by the thread that wrote
 
     // The background write: one buffer at a time, handed over under the mutex.
     std::thread m_background;

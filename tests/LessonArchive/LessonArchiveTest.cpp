@@ -7,6 +7,7 @@
 #include "Unspool/archive/ArchiveSpaceNeed.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/ScopedTimeZone.h"
 #include "tests/support/TestFiles.h"
 
@@ -28,10 +29,6 @@
 namespace
 {
 
-template <class Row> std::string rowName(const ::testing::TestParamInfo<Row> &i)
-{
-    return i.param.name;
-}
 template <class Row> using Table = ::testing::TestWithParam<Row>;
 
 struct NameRow {
@@ -40,6 +37,10 @@ struct NameRow {
     QList<QByteArray> components;
     bool isFolder, leadsOutside;
 };
+void PrintTo(const NameRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("raw", row.raw);
+}
 using EntryNames = Table<NameRow>;
 
 TEST_P(EntryNames, SplitAsExpected)
@@ -59,7 +60,7 @@ const NameRow kNames[] = {
     {"parent_through_backslashes", "..\\x", {"..", "x"}, false, true},
     {"dots_that_are_names", "...a/..b/c..", {"...a", "..b", "c.."}, false, false},
 };
-INSTANTIATE_TEST_SUITE_P(Rows, EntryNames, ::testing::ValuesIn(kNames), rowName<NameRow>);
+INSTANTIATE_TEST_SUITE_P(Rows, EntryNames, ::testing::ValuesIn(kNames), rows::byName);
 
 // ---- An entry's content, whatever room each read offers (an inflater can hold output
 // back after the last stored byte); it ends exactly only where the declared size, the
@@ -72,6 +73,11 @@ struct StreamRow {
     int declaredLess, storedMore; // the entry holds more than declared; bytes after it
     bool endsExactly;
 };
+void PrintTo(const StreamRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("deflated", row.deflated)("encrypted", row.encrypted)(
+        "room", row.room)("declaredLess", row.declaredLess)("storedMore", row.storedMore);
+}
 using EntryStream = Table<StreamRow>;
 
 TEST_P(EntryStream, GivesTheDeclaredContentAndTellsWhetherItEndedExactly)
@@ -123,7 +129,7 @@ const StreamRow kStreams[] = {
     {"encrypted_holding_more_than_declared", true, true, 4096, 100, 0, false},
     {"stored_bytes_after_the_deflate_stream", true, false, 4096, 0, 4, false},
 };
-INSTANTIATE_TEST_SUITE_P(Rows, EntryStream, ::testing::ValuesIn(kStreams), rowName<StreamRow>);
+INSTANTIATE_TEST_SUITE_P(Rows, EntryStream, ::testing::ValuesIn(kStreams), rows::byName);
 
 // ---- The room a run needs for a.bin of 1000 bytes, then ./b.bin of 3000.
 
@@ -132,6 +138,11 @@ struct SpaceRow {
     bool a, b, hardLinkA, aLinksOut; // what earlier runs left
     std::uint64_t needed;
 };
+void PrintTo(const SpaceRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("a", row.a)("b", row.b)("hardLinkA", row.hardLinkA)("aLinksOut",
+                                                                                   row.aLinksOut);
+}
 using SpaceNeeded = Table<SpaceRow>;
 
 TEST_P(SpaceNeeded, CountsOnlyWhatAReplacementFrees)
@@ -160,7 +171,7 @@ const SpaceRow kSpace[] = {
     {"file_with_another_link_frees_nothing", true, true, true, false, 4000},
     {"link_frees_nothing_of_its_target", false, true, false, true, 4000},
 };
-INSTANTIATE_TEST_SUITE_P(Rows, SpaceNeeded, ::testing::ValuesIn(kSpace), rowName<SpaceRow>);
+INSTANTIATE_TEST_SUITE_P(Rows, SpaceNeeded, ::testing::ValuesIn(kSpace), rows::byName);
 
 using Message = LessonArchiveDelegate::Message;
 using Progress = QList<QPair<int, int>>;
@@ -231,6 +242,10 @@ struct WriteRow {
     bool encrypted;
     const char *mtime, *dos; // of every file, in UTC and as zipfile reads it
 };
+void PrintTo(const WriteRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("password", row.password)("mtime", row.mtime);
+}
 using Writing = ArchiveRows<WriteRow>;
 
 TEST_P(Writing, OtherToolsReadWhatWasWritten)
@@ -289,7 +304,7 @@ const WriteRow kWrites[] = {
     {"password_beyond_ascii_counts_as_none", "p\xc3\xa4sswort", false, "2020-07-01T00:00:01Z",
      "2020-07-01 02:00:00"},
 };
-INSTANTIATE_TEST_SUITE_P(Rows, Writing, ::testing::ValuesIn(kWrites), rowName<WriteRow>);
+INSTANTIATE_TEST_SUITE_P(Rows, Writing, ::testing::ValuesIn(kWrites), rows::byName);
 
 // ---- Times of an Info-ZIP archive made in Tokyo: where its extended timestamp is kept,
 // the file's time is the source's to the second wherever it is read; without (-X) the DOS
@@ -299,6 +314,10 @@ struct TimeRow {
     const char *name, *zipOptions, *readerZone;
     int later; // than the source's time, an odd second
 };
+void PrintTo(const TimeRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("zipOptions", row.zipOptions)("readerZone", row.readerZone);
+}
 using InfoZipTimes = ArchiveRows<TimeRow>;
 
 TEST_P(InfoZipTimes, AreTheSourceFilesTimes)
@@ -320,7 +339,7 @@ const TimeRow kTimes[] = {
     {"extended_timestamp_in_utc", "-q", "PST8PDT", 0},
     {"dos_time_in_local_time", "-qX", "JST-9", 1},
 };
-INSTANTIATE_TEST_SUITE_P(Rows, InfoZipTimes, ::testing::ValuesIn(kTimes), rowName<TimeRow>);
+INSTANTIATE_TEST_SUITE_P(Rows, InfoZipTimes, ::testing::ValuesIn(kTimes), rows::byName);
 
 // ---- The delegate. In the archive: docs/ (a folder there: no question), keep.txt, new.txt.
 
@@ -333,6 +352,11 @@ struct OverwriteRow {
     int questions, completions;
     Progress progress;
 };
+void PrintTo(const OverwriteRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("overWrite", row.overWrite)("takes", row.takes)("answer",
+                                                                               row.answer);
+}
 using Overwrite = ArchiveRows<OverwriteRow>;
 
 TEST_P(Overwrite, ReplacesOrSkipsAsDecided)
@@ -360,7 +384,7 @@ const OverwriteRow kOverwrites[] = {
     {"delegate_answers_no_skipped_and_not_counted", false, 4, false, "old", 1, 1, {{1, 3}, {2, 3}}},
     {"delegate_taking_no_messages", false, 0, false, "new", 0, 0, {}},
 };
-INSTANTIATE_TEST_SUITE_P(Rows, Overwrite, ::testing::ValuesIn(kOverwrites), rowName<OverwriteRow>);
+INSTANTIATE_TEST_SUITE_P(Rows, Overwrite, ::testing::ValuesIn(kOverwrites), rows::byName);
 
 // Read in many pieces from both ends; every entry counts once, in order, then completion.
 // A byte flipped in the large file (the writer's own thread writes and sums most of it)

@@ -3,6 +3,7 @@
 #include "Quiesce/core/GMUExtensions.h"
 #include "Quiesce/core/root_helper/Protocol.h"
 #include "Quiesce/core/root_helper/RootHelperRunner.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 
@@ -54,7 +55,7 @@ const char kOtherShell[] = AS("65533", "(cd \"$0\" && exec sleep 600) & echo \"h
 #undef AS
 
 struct Row {
-    const char *what;
+    const char *name;
     const char *child; // a script run by /bin/sh, or nullptr
     Start setup;
     std::vector<std::string> request; // PID, START, LATER (START + 1) and ROOT filled in
@@ -63,7 +64,7 @@ struct Row {
 
 void PrintTo(const Row &row, std::ostream *out)
 {
-    *out << row.what;
+    rows::Print(out, row.name)("request", row.request);
 }
 
 const std::vector<std::string> kKill{"/bin/kill", "-9", "PID", "START"};
@@ -95,11 +96,11 @@ const Row kRows[] = {
     {"rm of another system folder", nullptr, kPlain, removal("ROOT/Library"), false},
     {"rm of the bundle's parent folder", nullptr, kPlain, removal(kPlugIns), false},
     {"rm of a sibling plug-in", nullptr, kPlain, removal(kPlugIns + "/Other.plugin"), false},
-    {"rm of the bundle spelled with //", nullptr, kPlain,
+    {"rm of the bundle spelled with a doubled slash", nullptr, kPlain,
      removal("ROOT/Library//Internet Plug-Ins/Glimmer Player.plugin"), false},
-    {"rm of the bundle spelled with /./", nullptr, kPlain,
+    {"rm of the bundle spelled with a dot folder", nullptr, kPlain,
      removal(kPlugIns + "/./Glimmer Player.plugin"), false},
-    {"rm of the bundle with a trailing /", nullptr, kPlain,
+    {"rm of the bundle with a trailing slash", nullptr, kPlain,
      removal(kPlugIns + "/Glimmer Player.plugin/"), false},
     {"rm of a link in the bundle's place", nullptr, Start::BundleLink, kRemove, false},
     {"rm through a link above", nullptr, Start::AboveLink, kRemove, false},
@@ -196,7 +197,7 @@ TEST_P(RootHelper, AnswersOnlyWhatItChecked)
                 (row.setup != Start::Mount || QFile::exists(mounted + "/kept")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, RootHelper, ::testing::ValuesIn(kRows));
+INSTANTIATE_TEST_SUITE_P(Table, RootHelper, ::testing::ValuesIn(kRows), rows::byName);
 
 // Quiesce hands pkexec the installed helper only while root alone can have changed it.
 TEST(HelperPlacement, TrustsOnlyARootOnlyInstallation)

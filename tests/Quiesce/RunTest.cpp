@@ -5,6 +5,7 @@
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/QtApplicationIcons.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Waiting.h"
@@ -190,8 +191,17 @@ TEST_F(QuiesceRun, ItsDescriptorsAreClosedToOtherProgramsOfItsUser)
     quiesce.waitForFinished();
 }
 
-// The window holder's mode, or nullptr for a holder without a window.
-class PoliteClose : public QuiesceRun, public ::testing::WithParamInterface<const char *>
+struct HolderRow {
+    const char *name;
+    const char *mode; // the window holder's, or nullptr for a holder without a window
+};
+
+void PrintTo(const HolderRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("mode", row.mode);
+}
+
+class PoliteClose : public QuiesceRun, public ::testing::WithParamInterface<HolderRow>
 {
 };
 
@@ -199,7 +209,7 @@ class PoliteClose : public QuiesceRun, public ::testing::WithParamInterface<cons
 // at the next Close, or at once for a holder without a window.
 TEST_P(PoliteClose, AsksAWindowFirstAndSendsTermTheSecondTime)
 {
-    const char *mode = GetParam();
+    const char *mode = GetParam().mode;
     const bool endsWhenAsked = mode && qstrcmp(mode, "closes") == 0;
     QProcess window; // read for "asked"
     window.setProcessEnvironment(box.environment(true));
@@ -227,7 +237,11 @@ TEST_P(PoliteClose, AsksAWindowFirstAndSendsTermTheSecondTime)
     EXPECT_EQ(endsWith(quiesce), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PoliteClose, ::testing::Values("closes", "stays", nullptr));
+INSTANTIATE_TEST_SUITE_P(Table, PoliteClose,
+                         ::testing::Values(HolderRow{"windowThatCloses", "closes"},
+                                           HolderRow{"windowThatStays", "stays"},
+                                           HolderRow{"noWindow", nullptr}),
+                         rows::byName);
 
 // The desktop's data folders, laid out before GLib reads them (once per process). GLib ignores
 // an entry whose program is missing, so entries no child runs name true.
@@ -269,17 +283,17 @@ class DesktopData : public ::testing::Environment
 const auto *const kDesktopData = ::testing::AddGlobalTestEnvironment(new DesktopData);
 
 struct NameRow {
-    const char *what;
+    const char *name;
     const char *program;  // absolute or below the data folder; "" the window holder
     const char *launched; // GIO_LAUNCHED_DESKTOP_FILE_PID beside the Launched entry, or nullptr
     const char *id;       // the entry expected, "" for none
-    const char *name;
-    bool icon; // the entry's green icon
+    const char *applicationName; // NSApplicationName
+    bool icon;                   // the entry's green icon
 };
 
 void PrintTo(const NameRow &row, std::ostream *out)
 {
-    *out << row.what;
+    rows::Print(out, row.name)("program", row.program)("launched", row.launched);
 }
 
 class DesktopNames : public ::testing::TestWithParam<NameRow>
@@ -314,7 +328,7 @@ TEST_P(DesktopNames, NameAndIconComeFromTheDesktopEntry)
             record = r;
     }
     EXPECT_EQ(record.value("NSApplicationBundleIdentifier").toString(), row.id);
-    EXPECT_EQ(record.value("NSApplicationName").toString(), row.name);
+    EXPECT_EQ(record.value("NSApplicationName").toString(), row.applicationName);
     const QIcon icon = platform::QtApplicationIcons(QString()).iconForBundle(
         record.value("NSApplicationPath").toString());
     EXPECT_EQ(!icon.isNull() && icon.pixmap(16).toImage().pixel(8, 8) == qRgb(0, 255, 0), row.icon);
@@ -330,6 +344,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameRow{"the one entry running it", "bin/reader", nullptr,
                               "org.example.Reader", "Lesson Reader", false},
                       NameRow{"two entries running it", "bin/shared", nullptr, "", "", false},
-                      NameRow{"no entry", "/bin/sleep", nullptr, "", "", false}));
+                      NameRow{"no entry", "/bin/sleep", nullptr, "", "", false}),
+    rows::byName);
 
 } // namespace

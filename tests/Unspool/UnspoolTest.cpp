@@ -1,6 +1,7 @@
 // The built Unspool in a sandbox, its failure sheets on a virtual X screen; the bar in-process.
 #include "tests/Unspool/LessonZip.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/Waiting.h"
 
@@ -90,6 +91,47 @@ TEST_F(UnspoolBundle, ClosingTheWindowMidExtractionEndsAtOnce)
     EXPECT_EQ(below(".unspool-partial-"), QStringList());
 }
 
+// Our own lines on standard error, the category's name cut off.
+QByteArrayList ourLines(const QByteArray &standardError)
+{
+    QByteArrayList lines;
+    for (const QByteArray &line : standardError.split('\n'))
+        if (line.startsWith("brindle.unspool: "))
+            lines.append(line.mid(17));
+    return lines;
+}
+
+// A failed extraction leaves one line of why on standard error beside its alert: the entry
+// and what failed. First, a sound lesson says nothing there.
+TEST_F(UnspoolBundle, AFailedExtractionSaysWhyOnStandardError)
+{
+    ASSERT_TRUE(lessonzip::write(archive, lessonzip::lessonEntries()));
+    QProcess unspool;
+    unspool.setProcessEnvironment(box.environment());
+    unspool.start(bundleProgram(bundle, "Unspool"));
+    ASSERT_TRUE(unspool.waitForFinished(120000) && unspool.exitCode() == 0);
+    EXPECT_EQ(ourLines(unspool.readAllStandardError()), QByteArrayList());
+
+    // The page's CRC, in its local header and central record, no longer matches its content.
+    QByteArray bytes = testfiles::read(archive);
+    const qsizetype local = bytes.indexOf("pagewright_files/index.html") - 30;
+    const qsizetype central = bytes.indexOf("pagewright_files/index.html", local + 31) - 46;
+    bytes[local + 14] = char(bytes[local + 14] ^ 1),
+                  bytes[central + 16] = char(bytes[central + 16] ^ 1);
+    ASSERT_TRUE(local >= 0 && central > local && testfiles::write(archive, bytes));
+    unspool.start(bundleProgram(bundle, "Unspool"));
+    QByteArray said;
+    EXPECT_TRUE(
+        waitUntil([&] { return ourLines(said += unspool.readAllStandardError()).size() > 0; }));
+    unspool.kill(); // it waits at its alert
+    unspool.waitForFinished();
+    const QByteArrayList lines = ourLines(said + unspool.readAllStandardError());
+    ASSERT_EQ(lines.size(), 1) << said.constData();
+    EXPECT_TRUE(
+        lines[0].endsWith(": entry pagewright_files/index.html: Error occurs: CRC check failed"))
+        << lines[0].constData();
+}
+
 // Opened again while its launcher runs: the busy executable is replaced and started again.
 TEST_F(UnspoolBundle, ARerunReplacesTheRunningLauncherAndStartsItAgain)
 {
@@ -122,6 +164,11 @@ struct SwapRow {
     const char *name, *swap;
     const char *startedIn; // where the launcher that ran lies ("": none ran, an alert instead)
 };
+
+void PrintTo(const SwapRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("swap", row.swap);
+}
 
 const SwapRow kSwapRows[] = {
     {"lessonFolderReplaced", "mv \"$0\" \"$0.moved\" && cp -R \"$0.moved\" \"$0\"", ".moved"},
@@ -178,8 +225,7 @@ TEST_P(UnspoolHandOver, StartsOnlyTheLauncherItWrote)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, UnspoolHandOver, ::testing::ValuesIn(kSwapRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, UnspoolHandOver, ::testing::ValuesIn(kSwapRows), rows::byName);
 
 // ---- failures, on a virtual X screen: the sheet holds the program until Ok, then status 1 ----
 
@@ -190,6 +236,12 @@ struct AlertRow {
     const char *arrange = ""; // shell commands run in the sandbox beforehand
     const char *bundleName = "Sample Lesson.app";
 };
+
+void PrintTo(const AlertRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("archive", row.archive)("arrange", row.arrange)("bundleName",
+                                                                               row.bundleName);
+}
 
 const AlertRow kAlertRows[] = {
     {"noArchive", 0},
@@ -240,8 +292,7 @@ TEST_P(UnspoolAlert, WaitsForTheUserThenEnds)
     EXPECT_TRUE(unspool.exitStatus() == QProcess::NormalExit && unspool.exitCode() == 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, UnspoolAlert, ::testing::ValuesIn(kAlertRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, UnspoolAlert, ::testing::ValuesIn(kAlertRows), rows::byName);
 
 // Every value is applied at once, but the bar is painted only a few times, the last value last.
 TEST(UnspoolForm, ARunOfValuesPaintsTheBarOnlyNowAndThen)

@@ -4,6 +4,7 @@
 #include "icons/IcnsFile.h"
 
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 
@@ -31,6 +32,12 @@ struct TrustRow {
     bool fullDisk = false; // no write may take the file past 8 bytes
     bool huge = false;     // a sparse 1.5 GiB file read under a limit on our address space
 };
+
+void PrintTo(const TrustRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("before", row.before)("lesson", row.lesson)(
+        "fullDisk", row.fullDisk)("huge", row.huge);
+}
 
 const TrustRow kTrustRows[] = {
     {"freshAccountGetsTheChain", nullptr, "E\n"},
@@ -110,8 +117,7 @@ TEST_P(TrustFileRules, LeaveTheFileAsExpected)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, TrustFileRules, ::testing::ValuesIn(kTrustRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, TrustFileRules, ::testing::ValuesIn(kTrustRows), rows::byName);
 
 // The built Wayfarer.app in a lesson folder, on a virtual X screen; Tab: installer, vendor buttons.
 struct RunRow {
@@ -124,6 +130,12 @@ struct RunRow {
     bool secondStart = false; // a second Wayfarer of the lesson is started first
     bool notUtf8 = false;     // the lesson folder and home are named by bytes that are not UTF-8
 };
+
+void PrintTo(const RunRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("openerStatus", row.openerStatus)("made", row.made)(
+        "keys", row.keys)("secondStart", row.secondStart)("notUtf8", row.notUtf8);
+}
 
 const QString kPage = "@/pagewright_files/index.html";
 const QString kPackage = "@/Wayfarer.app/Contents/Resources/Corvane Glimmer Player.pkg";
@@ -249,7 +261,6 @@ TEST_P(WayfarerBundle, AnswersItsButtons)
               row.trusted ? folder + "/pagewright_files\n" : QByteArray());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, WayfarerBundle, ::testing::ValuesIn(kRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, WayfarerBundle, ::testing::ValuesIn(kRows), rows::byName);
 
 } // namespace

@@ -1,6 +1,7 @@
 // Launch Lesson to a rendered page: the built Wayfarer in lesson folders with awkward names,
 // the real xdg-open, and a headless browser as the desktop's default for web pages.
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Waiting.h"
@@ -22,7 +23,7 @@ struct BrowserRow {
 
 void PrintTo(const BrowserRow &row, std::ostream *out)
 {
-    *out << row.name;
+    rows::Print(out, row.name)("folder", row.folder);
 }
 
 const BrowserRow kRows[] = {
@@ -124,7 +125,6 @@ TEST_P(LessonInBrowser, ShowsTheStartPage)
         << testfiles::read(box.path("dom.html")).left(300).constData();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LessonInBrowser, ::testing::ValuesIn(kRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, LessonInBrowser, ::testing::ValuesIn(kRows), rows::byName);
 
 } // namespace

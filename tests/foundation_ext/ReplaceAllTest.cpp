@@ -1,5 +1,7 @@
 // Replace-all, on text and on file-system bytes alike.
 #include "foundation_ext/NSStringReplaceAllCategory.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,12 @@ namespace
 struct ReplaceRow {
     const char *name, *receiver, *target, *replacement, *expected;
 };
+
+void PrintTo(const ReplaceRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("receiver", row.receiver)("target", row.target)("replacement",
+                                                                               row.replacement);
+}
 
 using ReplaceAllRows = ::testing::TestWithParam<ReplaceRow>;
 
@@ -36,7 +44,6 @@ const ReplaceRow kReplacements[] = {
     {"replacement_equal_to_the_target", "a//b", "//", "//", "a//b"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, ReplaceAllRows, ::testing::ValuesIn(kReplacements),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, ReplaceAllRows, ::testing::ValuesIn(kReplacements), rows::byName);
 
 } // namespace

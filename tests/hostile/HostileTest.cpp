@@ -4,6 +4,7 @@
 // destination and keep an earlier copy.
 #include "tests/support/ChildRun.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Waiting.h"
@@ -17,9 +18,18 @@
 
 #include <gtest/gtest.h>
 
+// A row prints as its name, its archive, earlier run, plant and password, and its faults.
 void PrintTo(const QJsonObject &row, std::ostream *out)
 {
-    *out << row["name"].toString().toStdString();
+    rows::Print print(out, row["name"].toString().toUtf8().constData());
+    for (const char *key : {"file", "first", "plant", "password"})
+        if (row.contains(key))
+            print(key, row[key].toString());
+    if (row.contains("limit"))
+        print("limit", row["limit"].toInteger());
+    const QJsonObject faults = row["env"].toObject();
+    for (auto it = faults.begin(); it != faults.end(); ++it)
+        print(it.key().toUtf8().constData(), it.value().toString());
 }
 
 namespace
@@ -84,6 +94,8 @@ void runUnspool(const QJsonObject &row)
     EXPECT_EQ(fileAppears(marker, sound ? 20000 : 1000), sound) << "the launcher";
 }
 
+const auto rowName = [](const auto &info) { return rows::testName(info.param["name"].toString()); };
+
 class Extraction : public ::testing::TestWithParam<QJsonObject>
 {
 };
@@ -123,10 +135,8 @@ TEST_P(Extraction, EndsAsItsRowSays)
     QDir(world(run)).removeRecursively();
 }
 
-INSTANTIATE_TEST_SUITE_P(Hostile, Extraction, ::testing::ValuesIn(sRows[0]),
-                         ::testing::PrintToStringParamName());
-INSTANTIATE_TEST_SUITE_P(FaultSweep, Extraction, ::testing::ValuesIn(sRows[1]),
-                         ::testing::PrintToStringParamName());
+INSTANTIATE_TEST_SUITE_P(Hostile, Extraction, ::testing::ValuesIn(sRows[0]), rowName);
+INSTANTIATE_TEST_SUITE_P(FaultSweep, Extraction, ::testing::ValuesIn(sRows[1]), rowName);
 
 } // namespace
 

@@ -8,6 +8,7 @@
 
 #include "tests/support/ChildRun.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Waiting.h"
 
@@ -35,6 +36,12 @@ struct PlaceRow {
     const char *name, *arrange, *tmpdir, *userDirs, *expected;
     bool lessonFolder;
 };
+
+void PrintTo(const PlaceRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("arrange", row.arrange)("tmpdir", row.tmpdir)("userDirs",
+                                                                             row.userDirs);
+}
 
 const char kDownloads[] = "XDG_DOWNLOAD_DIR=\"$HOME/D\"\n";
 
@@ -121,8 +128,7 @@ TEST_P(LessonPlace, IsPrivateOrRefused)
     EXPECT_TRUE(QDir(QFile::decodeName(root + "/e")).isEmpty()) << "made through a link";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LessonPlace, ::testing::ValuesIn(kRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, LessonPlace, ::testing::ValuesIn(kRows), rows::byName);
 
 // An opener that tells its pid, then ends with the row's status once "<its argument>.go" is
 // there; the event loop makes that file only while it runs. A status of -1: the file is made

@@ -7,6 +7,7 @@
 #include "tests/support/ChildRun.h"
 #include "tests/support/PackerHarness.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Waiting.h"
@@ -70,12 +71,17 @@ struct Packing {
 enum Verdict { Packed, Skipped, Refused, NameOnly };
 
 struct Row {
-    const char *id;
+    const char *name;
     QByteArray file; // planted below the content folder, as bytes
     Verdict verdict, keepAll;
-    const char *message = ""; // in the packer's line(s) on standard error
-    bool (*fault)(Packing &) = nullptr;
+    const char *message = "";           // in the packer's line(s) on standard error
+    bool (*fault)(Packing &) = nullptr; // changes the arguments or the disk first
 };
+
+void PrintTo(const Row &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("file", row.file);
+}
 
 const Row kNames[] = {
     {"blanks_percent", "100% of a river.html", Packed, Packed},
@@ -180,16 +186,20 @@ TEST_P(PackerTable, PacksSkipsOrRefusesAndTheLessonOpensAsNamed)
     EXPECT_EQ(testfiles::read(lesson + page), content);
 }
 
-const auto rowId = [](const auto &info) { return std::string(info.param.id); };
-INSTANTIATE_TEST_SUITE_P(Names, PackerTable, ::testing::ValuesIn(kNames), rowId);
-INSTANTIATE_TEST_SUITE_P(Refusals, PackerTable, ::testing::ValuesIn(kRefusals), rowId);
+INSTANTIATE_TEST_SUITE_P(Names, PackerTable, ::testing::ValuesIn(kNames), rows::byName);
+INSTANTIATE_TEST_SUITE_P(Refusals, PackerTable, ::testing::ValuesIn(kRefusals), rows::byName);
 
 struct LinkRow {
-    const char *id;
+    const char *name;
     const char *link, *target; // content/<link> points to <target>; ../outside.js lies beside
     const char *refusal;       // with --dereference: the refusal, or "" when packed
     QStringList packed;        // then: what the link brings below pagewright_files/
 };
+
+void PrintTo(const LinkRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("link", row.link)("target", row.target);
+}
 
 const LinkRow kLinks[] = {
     {"to_a_file_inside", "images/copy.svg", "river.svg", "", {"images/copy.svg"}},
@@ -242,7 +252,7 @@ TEST_P(PackerLinks, AreRefusedOrPackedAsWhatTheyPointTo)
     EXPECT_EQ(unzip({"-p", s.archive(), "pagewright_files/" + row.packed.first()}), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, PackerLinks, ::testing::ValuesIn(kLinks), rowId);
+INSTANTIATE_TEST_SUITE_P(Links, PackerLinks, ::testing::ValuesIn(kLinks), rows::byName);
 
 // All links of a folder are refused in one run; past twenty the rest are counted.
 TEST(PackerRun, RefusesEveryLinkInOneRun)
