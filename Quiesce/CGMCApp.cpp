@@ -80,21 +80,21 @@ bool isInstaller(const QString &identifier)
 } // namespace
 
 CGMCApp::CGMCApp(QString rootFolder, QString homeFolder, Services services, QObject *parent)
-    : QObject(parent), mRootFolder(std::move(rootFolder)), mHomeFolder(std::move(homeFolder)),
-      mServices(std::move(services)), mForm(std::make_unique<Ui::CGMCApp>()),
-      mWindow(std::make_unique<QWidget>())
+    : QObject(parent), m_rootFolder(std::move(rootFolder)), m_homeFolder(std::move(homeFolder)),
+      m_services(std::move(services)), m_form(std::make_unique<Ui::CGMCApp>()),
+      m_window(std::make_unique<QWidget>())
 {
-    mForm->setupUi(mWindow.get());
-    uiAppWindow = mWindow.get();
-    uiRichViewTableView = mForm->uiRichViewTableView;
-    uiRichViewContinueButton = mForm->uiRichViewContinueButton;
+    m_form->setupUi(m_window.get());
+    uiAppWindow = m_window.get();
+    uiRichViewTableView = m_form->uiRichViewTableView;
+    uiRichViewContinueButton = m_form->uiRichViewContinueButton;
     connect(uiRichViewContinueButton, &QPushButton::clicked, this,
             &CGMCApp::iaContinueButtonPressed);
-    connect(mForm->forceCloseAllButton, &QPushButton::clicked, this,
+    connect(m_form->forceCloseAllButton, &QPushButton::clicked, this,
             &CGMCApp::iaForceCloseAllButtonPressed);
-    connect(mForm->quitButton, &QPushButton::clicked, this, &CGMCApp::iaQuitButtonPressed);
-    mForceCloseWait.setInterval(kForceCloseLook);
-    connect(&mForceCloseWait, &QTimer::timeout, this, &CGMCApp::finishForceCloseWhenEnded);
+    connect(m_form->quitButton, &QPushButton::clicked, this, &CGMCApp::iaQuitButtonPressed);
+    m_forceCloseWait.setInterval(kForceCloseLook);
+    connect(&m_forceCloseWait, &QTimer::timeout, this, &CGMCApp::finishForceCloseWhenEnded);
     // Closing the window, or the application being asked to quit, means the user stopped.
     uiAppWindow->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CGMCApp::iaQuitButtonPressed);
@@ -109,11 +109,11 @@ void CGMCApp::start()
     _refreshInternalOpenPIDListMetadata();
     setUpTable();
     reloadTable();
-    if (mTableModel->rowCount() > 0)
+    if (m_tableModel->rowCount() > 0)
         uiRichViewTableView->selectRow(0);
     mShouldContinuouslyBringWindowToFront = true;
-    mWatcher = std::jthread(
-        [this](std::stop_token stop) { _installerAppActivationHandlerRunnable(std::move(stop)); });
+    m_watcher = std::jthread(
+        [this](const std::stop_token &stop) { _installerAppActivationHandlerRunnable(stop); });
 
     uiAppWindow->adjustSize();
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -128,8 +128,8 @@ void CGMCApp::start()
 
 void CGMCApp::setUpTable()
 {
-    mTableModel = new CGMCAppTableModel(*this, uiRichViewTableView, this);
-    uiRichViewTableView->setModel(mTableModel);
+    m_tableModel = new CGMCAppTableModel(*this, uiRichViewTableView, this);
+    uiRichViewTableView->setModel(m_tableModel);
     QHeaderView *rows = uiRichViewTableView->verticalHeader();
     rows->setMinimumSectionSize(kRowHeight);
     rows->setDefaultSectionSize(kRowHeight);
@@ -142,13 +142,13 @@ void CGMCApp::setUpTable()
     const int buttonColumn =
         CGMCAppTableModel::columnWithIdentifier(QStringLiteral("CloseApplicationButton"));
     uiRichViewTableView->setItemDelegateForColumn(iconColumn, new CGMCAppIconCell(this));
-    mNameCell = new GMUVerticallyAlignedTextFieldCell(this);
+    m_nameCell = new GMUVerticallyAlignedTextFieldCell(this);
     QFont font = QGuiApplication::font();
     font.setPixelSize(kNameFontPixelSize);
     font.setBold(true);
-    mNameCell->setFont(font);
-    mNameCell->setVerticalAlignment(1);
-    uiRichViewTableView->setItemDelegateForColumn(nameColumn, mNameCell);
+    m_nameCell->setFont(font);
+    m_nameCell->setVerticalAlignment(1);
+    uiRichViewTableView->setItemDelegateForColumn(nameColumn, m_nameCell);
 
     QHeaderView *columns = uiRichViewTableView->horizontalHeader();
     columns->setSectionResizeMode(iconColumn, QHeaderView::Fixed);
@@ -164,14 +164,14 @@ void CGMCApp::setUpTable()
 void CGMCApp::reloadTable()
 {
     const std::optional<Selection> selected = selectedHolder();
-    mTableModel->reloadData();
-    mShownHolders.clear();
+    m_tableModel->reloadData();
+    m_shownHolders.clear();
     for (qsizetype i = 0; i < mOpenPIDs.size(); ++i)
-        mShownHolders.append(
-            mOpenPIDIdentities.at(i).value_or(GMUExtensions::ProcessIdentity{mOpenPIDs.at(i)}));
+        m_shownHolders.append(
+            m_openPIDIdentities.at(i).value_or(GMUExtensions::ProcessIdentity{mOpenPIDs.at(i)}));
     const int buttonColumn =
         CGMCAppTableModel::columnWithIdentifier(QStringLiteral("CloseApplicationButton"));
-    for (int row = 0; row < mTableModel->rowCount(); ++row) {
+    for (int row = 0; row < m_tableModel->rowCount(); ++row) {
         auto *cell = new QWidget;
         auto *layout = new QHBoxLayout(cell);
         layout->setContentsMargins(6, 2, 6, 2);
@@ -183,7 +183,7 @@ void CGMCApp::reloadTable()
             uiRichViewTableView->selectRow(row);
             _closeApplicationRowButtonPressed();
         });
-        uiRichViewTableView->setIndexWidget(mTableModel->index(row, buttonColumn), cell);
+        uiRichViewTableView->setIndexWidget(m_tableModel->index(row, buttonColumn), cell);
     }
     if (selected)
         select(*selected);
@@ -192,11 +192,11 @@ void CGMCApp::reloadTable()
 std::optional<CGMCApp::Selection> CGMCApp::selectedHolder() const
 {
     const int row = selectedRow();
-    if (row < 0 || row >= mShownHolders.size())
+    if (row < 0 || row >= m_shownHolders.size())
         return std::nullopt;
-    const GMUExtensions::ProcessIdentity &holder = mShownHolders.at(row);
+    const GMUExtensions::ProcessIdentity &holder = m_shownHolders.at(row);
     return Selection{holder,
-                     std::count(mShownHolders.cbegin(), mShownHolders.cbegin() + row, holder)};
+                     std::count(m_shownHolders.cbegin(), m_shownHolders.cbegin() + row, holder)};
 }
 
 // The same row of the process when it still has as many, else its last.
@@ -204,8 +204,8 @@ void CGMCApp::select(const Selection &selection)
 {
     int found = -1;
     qsizetype seen = 0;
-    for (int row = 0; row < mShownHolders.size() && seen <= selection.occurrence; ++row) {
-        if (mShownHolders.at(row) == selection.holder) {
+    for (int row = 0; row < m_shownHolders.size() && seen <= selection.occurrence; ++row) {
+        if (m_shownHolders.at(row) == selection.holder) {
             found = row;
             ++seen;
         }
@@ -225,10 +225,10 @@ int CGMCApp::selectedRow() const
 
 void CGMCApp::_refreshInternalOpenPIDList()
 {
-    mOpenPIDs = holdersBelow(mRootFolder) + holdersBelow(mHomeFolder);
-    mOpenPIDIdentities.clear();
+    mOpenPIDs = holdersBelow(m_rootFolder) + holdersBelow(m_homeFolder);
+    m_openPIDIdentities.clear();
     for (int pid : std::as_const(mOpenPIDs))
-        mOpenPIDIdentities.append(GMUExtensions::identify(pid));
+        m_openPIDIdentities.append(GMUExtensions::identify(pid));
 }
 
 // Lists the holders again; with none left the work is done and the caller stops.
@@ -237,7 +237,7 @@ bool CGMCApp::refreshOrFinish()
     _refreshInternalOpenPIDList();
     if (!mOpenPIDs.isEmpty())
         return true;
-    mServices.exit(0);
+    m_services.exit(0);
     return false;
 }
 
@@ -245,7 +245,7 @@ void CGMCApp::_refreshInternalOpenPIDListMetadata()
 {
     QStringList names;
     QList<QIcon> icons;
-    const QList<QVariantMap> launched = mServices.workspace.launchedApplications();
+    const QList<QVariantMap> launched = m_services.workspace.launchedApplications();
     for (int pid : std::as_const(mOpenPIDs)) {
         const QVariantMap record =
             GMUExtensions::infoDictionaryForPID(launched, pid).value_or(QVariantMap());
@@ -253,7 +253,7 @@ void CGMCApp::_refreshInternalOpenPIDListMetadata()
         if (record.contains(QStringLiteral("NSApplicationName")))
             name = record.value(QStringLiteral("NSApplicationName")).toString();
         else
-            name = mServices.processName(pid).value_or(QStringLiteral("Process %1").arg(pid));
+            name = m_services.processName(pid).value_or(QStringLiteral("Process %1").arg(pid));
         const QIcon icon = iconForEntry(record, name);
         if (name == kPluginHostProcessName)
             name = kBrowserName;
@@ -270,18 +270,18 @@ QIcon CGMCApp::iconForEntry(const QVariantMap &record, const QString &name) cons
     const QString bundlePath = name == kPluginHostProcessName
                                    ? kBrowserBundlePath
                                    : record.value(QStringLiteral("NSApplicationPath")).toString();
-    const QIcon icon = mServices.icons.iconForBundle(bundlePath);
-    return icon.isNull() ? mServices.icons.genericApplicationIcon() : icon;
+    const QIcon icon = m_services.icons.iconForBundle(bundlePath);
+    return icon.isNull() ? m_services.icons.genericApplicationIcon() : icon;
 }
 
 // The plug-in host dies with its browser, so closing it means closing the browser:
 // the last running application with the browser's identifier.
 int CGMCApp::_PIDToCloseForPIDWithGlimmerPlayerOpen(int pid) const
 {
-    if (mServices.processName(pid) != kPluginHostProcessName)
+    if (m_services.processName(pid) != kPluginHostProcessName)
         return pid;
     int target = pid;
-    for (const QVariantMap &record : mServices.workspace.launchedApplications()) {
+    for (const QVariantMap &record : m_services.workspace.launchedApplications()) {
         if (record.value(QStringLiteral("NSApplicationBundleIdentifier")).toString() ==
             kBrowserBundleID)
             target = record.value(QStringLiteral("NSApplicationProcessIdentifier")).toInt();
@@ -293,7 +293,7 @@ std::optional<GMUExtensions::ProcessIdentity> CGMCApp::identityToClose(qsizetype
                                                                        int target) const
 {
     if (target == mOpenPIDs.at(index))
-        return mOpenPIDIdentities.at(index);
+        return m_openPIDIdentities.at(index);
     return GMUExtensions::identify(target);
 }
 
@@ -320,14 +320,14 @@ void CGMCApp::_closeApplicationRowButtonPressed()
 void CGMCApp::closeProcess(const GMUExtensions::ProcessIdentity &identity)
 {
     const bool asked =
-        std::any_of(mAskedToClose.cbegin(), mAskedToClose.cend(), [&](const auto &a) {
+        std::any_of(m_askedToClose.cbegin(), m_askedToClose.cend(), [&](const auto &a) {
             return a.pid == identity.pid && a.startTime == identity.startTime;
         });
-    if (!asked && mServices.workspace.requestClose(identity.pid)) {
-        mAskedToClose.append(identity);
+    if (!asked && m_services.workspace.requestClose(identity.pid)) {
+        m_askedToClose.append(identity);
         return;
     }
-    mServices.terminate(identity.pid);
+    m_services.terminate(identity.pid);
 }
 
 void CGMCApp::iaContinueButtonPressed()
@@ -335,18 +335,18 @@ void CGMCApp::iaContinueButtonPressed()
     if (!refreshOrFinish())
         return;
     // A text missing from the string table shows as its key.
-    mServices.alerts.runModal(uiAppWindow,
-                              {qtTrId("CloseAppsDialogTitle"), qtTrId("CloseAppsDialogMessage"),
-                               qtTrId("OKButtonTitle")});
+    m_services.alerts.runModal(uiAppWindow,
+                               {qtTrId("CloseAppsDialogTitle"), qtTrId("CloseAppsDialogMessage"),
+                                qtTrId("OKButtonTitle")});
     _refreshInternalOpenPIDListMetadata();
     reloadTable();
 }
 
 void CGMCApp::iaForceCloseAllButtonPressed()
 {
-    if (mForceCloseWait.isActive())
+    if (m_forceCloseWait.isActive())
         return;
-    GMIMRootActions *actions = mServices.rootActions();
+    GMIMRootActions *actions = m_services.rootActions();
     if (!actions) {
         qCWarning(lcQuiesce, "Force Close All: no administrator rights (refused, or the root "
                              "helper could not be started)");
@@ -354,24 +354,24 @@ void CGMCApp::iaForceCloseAllButtonPressed()
     }
     // The installer may come to the front while the kills run; let it.
     mShouldContinuouslyBringWindowToFront = false;
-    mForceClosed.clear();
+    m_forceClosed.clear();
     for (qsizetype i = 0; i < mOpenPIDs.size(); ++i) {
         const int target = _PIDToCloseForPIDWithGlimmerPlayerOpen(mOpenPIDs.at(i));
         // A process that holds both copies is listed twice but signalled once.
         const auto identity = identityToClose(i, target);
-        if (!identity || mForceClosed.contains(*identity))
+        if (!identity || m_forceClosed.contains(*identity))
             continue;
         if (actions->forceQuitProcess(*identity))
-            mForceClosed.append(*identity);
+            m_forceClosed.append(*identity);
         else if (!GMUExtensions::hasEnded(*identity))
             qCWarning(lcQuiesce, "Force Close All: the root helper did not end process %d",
                       identity->pid);
     }
     // A killed process takes a moment to end and let go of its files. The window
     // keeps answering while the timer looks; the button waits for the answer.
-    mForm->forceCloseAllButton->setEnabled(false);
-    mForceCloseDeadline = QDeadlineTimer(kForceCloseWait);
-    mForceCloseWait.start();
+    m_form->forceCloseAllButton->setEnabled(false);
+    m_forceCloseDeadline = QDeadlineTimer(kForceCloseWait);
+    m_forceCloseWait.start();
 }
 
 // Only the holders listed afresh decide: the program reports success (status 0)
@@ -379,14 +379,14 @@ void CGMCApp::iaForceCloseAllButtonPressed()
 void CGMCApp::finishForceCloseWhenEnded()
 {
     const bool allEnded =
-        std::all_of(mForceClosed.cbegin(), mForceClosed.cend(), &GMUExtensions::hasEnded);
-    if (!allEnded && !mForceCloseDeadline.hasExpired())
+        std::all_of(m_forceClosed.cbegin(), m_forceClosed.cend(), &GMUExtensions::hasEnded);
+    if (!allEnded && !m_forceCloseDeadline.hasExpired())
         return;
-    mForceCloseWait.stop();
+    m_forceCloseWait.stop();
     if (!allEnded)
         qCWarning(lcQuiesce, "Force Close All: processes it killed had not ended after the wait");
-    mForceClosed.clear();
-    mForm->forceCloseAllButton->setEnabled(true);
+    m_forceClosed.clear();
+    m_form->forceCloseAllButton->setEnabled(true);
     mShouldContinuouslyBringWindowToFront = true;
     if (refreshOrFinish()) {
         _refreshInternalOpenPIDListMetadata();
@@ -397,7 +397,7 @@ void CGMCApp::finishForceCloseWhenEnded()
 
 void CGMCApp::iaQuitButtonPressed()
 {
-    mServices.exit(1);
+    m_services.exit(1);
 }
 
 bool CGMCApp::eventFilter(QObject *watched, QEvent *event)
@@ -423,9 +423,9 @@ QVariant CGMCApp::tableView(const QTableView *, const QString &tableColumn, int 
 
 // Runs until the controller goes away (in the program: until the process exits).
 // The sleep comes first, so the first look is one period after the start.
-void CGMCApp::_installerAppActivationHandlerRunnable(std::stop_token stop)
+void CGMCApp::_installerAppActivationHandlerRunnable(const std::stop_token &stop)
 {
-    platform::Workspace &workspace = mServices.workspace;
+    platform::Workspace &workspace = m_services.workspace;
     std::mutex mutex;
     std::condition_variable_any wakeUp;
     std::unique_lock lock(mutex);

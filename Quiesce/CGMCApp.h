@@ -80,7 +80,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     {
         return mShouldContinuouslyBringWindowToFront;
     }
-    bool isWatching() const { return mWatcher.joinable(); }
+    bool isWatching() const { return m_watcher.joinable(); }
 
     int numberOfRowsInTableView(const QTableView *tableView) const override;
     QVariant tableView(const QTableView *tableView, const QString &tableColumn,
@@ -114,7 +114,7 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     // Asks the process to close its windows, or sends TERM when it has none or was
     // asked before.
     void closeProcess(const GMUExtensions::ProcessIdentity &identity);
-    void _installerAppActivationHandlerRunnable(std::stop_token stop);
+    void _installerAppActivationHandlerRunnable(const std::stop_token &stop);
     void setUpTable();
     // Shows the lists as they are now; the process that was selected stays selected
     // wherever its row is now, and with it gone nothing is.
@@ -130,35 +130,35 @@ class CGMCApp : public QObject, public CGMCAppTableDataSource
     void select(const Selection &selection);
     QIcon iconForEntry(const QVariantMap &record, const QString &name) const;
 
-    QString mRootFolder;
-    QString mHomeFolder;
-    Services mServices;
-    std::unique_ptr<Ui::CGMCApp> mForm;
-    std::unique_ptr<QWidget> mWindow;
+    QString m_rootFolder;
+    QString m_homeFolder;
+    Services m_services;
+    std::unique_ptr<Ui::CGMCApp> m_form;
+    std::unique_ptr<QWidget> m_window;
 
     QWidget *uiAppWindow = nullptr;
     QTableView *uiRichViewTableView = nullptr;
     QPushButton *uiRichViewContinueButton = nullptr;
-    CGMCAppTableModel *mTableModel = nullptr;
-    GMUVerticallyAlignedTextFieldCell *mNameCell = nullptr;
+    CGMCAppTableModel *m_tableModel = nullptr;
+    GMUVerticallyAlignedTextFieldCell *m_nameCell = nullptr;
 
     QList<int> mOpenPIDs;
     // Taken when each holder was listed, so that no signal reaches a process that
     // later received the same number.
-    QList<std::optional<GMUExtensions::ProcessIdentity>> mOpenPIDIdentities;
+    QList<std::optional<GMUExtensions::ProcessIdentity>> m_openPIDIdentities;
     // The process of each row the table shows (a start time of 0 for one that had
     // ended before it could be identified).
-    QList<GMUExtensions::ProcessIdentity> mShownHolders;
+    QList<GMUExtensions::ProcessIdentity> m_shownHolders;
     QStringList mOpenPIDNames;
     QList<QIcon> mOpenPIDIcons;
     // Holders already asked to close their windows; a second Close sends TERM.
-    QList<GMUExtensions::ProcessIdentity> mAskedToClose;
+    QList<GMUExtensions::ProcessIdentity> m_askedToClose;
     std::atomic<bool> mShouldContinuouslyBringWindowToFront{false};
     // After Force Close All: the processes that were sent signal 9, looked at
     // until they have ended or the deadline has passed.
-    QList<GMUExtensions::ProcessIdentity> mForceClosed;
-    QTimer mForceCloseWait;
-    QDeadlineTimer mForceCloseDeadline;
+    QList<GMUExtensions::ProcessIdentity> m_forceClosed;
+    QTimer m_forceCloseWait;
+    QDeadlineTimer m_forceCloseDeadline;
     // Last member: stopped and joined before anything it reads goes away.
-    std::jthread mWatcher;
+    std::jthread m_watcher;
 };

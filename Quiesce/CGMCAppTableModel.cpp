@@ -20,7 +20,7 @@ int CGMCAppTableModel::columnWithIdentifier(const QString &identifier)
 
 CGMCAppTableModel::CGMCAppTableModel(const CGMCAppTableDataSource &dataSource,
                                      const QTableView *tableView, QObject *parent)
-    : QAbstractTableModel(parent), mDataSource(dataSource), mTableView(tableView)
+    : QAbstractTableModel(parent), m_dataSource(dataSource), m_tableView(tableView)
 {
 }
 
@@ -32,7 +32,7 @@ void CGMCAppTableModel::reloadData()
 
 int CGMCAppTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : mDataSource.numberOfRowsInTableView(mTableView);
+    return parent.isValid() ? 0 : m_dataSource.numberOfRowsInTableView(m_tableView);
 }
 
 int CGMCAppTableModel::columnCount(const QModelIndex &parent) const
@@ -47,12 +47,12 @@ QVariant CGMCAppTableModel::data(const QModelIndex &index, int role) const
     const QString column = columnIdentifiers().value(index.column());
     // The button column shows its own button; its value is never drawn.
     if (column == QLatin1String("ApplicationIcon") && role == Qt::DecorationRole) {
-        const QVariant value = mDataSource.tableView(mTableView, column, index.row());
+        const QVariant value = m_dataSource.tableView(m_tableView, column, index.row());
         return value.typeId() == QMetaType::QIcon ? value : QVariant();
     }
     if (column == QLatin1String("ApplicationName") &&
         (role == Qt::DisplayRole || role == Qt::ToolTipRole))
-        return mDataSource.tableView(mTableView, column, index.row());
+        return m_dataSource.tableView(m_tableView, column, index.row());
     return {};
 }
 

@@ -42,8 +42,8 @@ class CGMCAppTableModel : public QAbstractTableModel
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   private:
-    const CGMCAppTableDataSource &mDataSource;
-    const QTableView *mTableView;
+    const CGMCAppTableDataSource &m_dataSource;
+    const QTableView *m_tableView;
 };
 
 // Draws the icon column: the icon at the view's icon size, centred in its cell.

@@ -8,7 +8,7 @@
 #include <cmath>
 
 GMUVerticallyAlignedTextFieldCell::GMUVerticallyAlignedTextFieldCell(QObject *parent)
-    : QStyledItemDelegate(parent), mFont(QApplication::font())
+    : QStyledItemDelegate(parent), m_font(QApplication::font())
 {
 }
 
@@ -35,7 +35,7 @@ void GMUVerticallyAlignedTextFieldCell::paint(QPainter *painter, const QStyleOpt
                                               const QModelIndex &index) const
 {
     // The line height is taken before anything else, whatever the alignment.
-    const float height = lineHeight(mFont);
+    const float height = lineHeight(m_font);
     QStyleOptionViewItem item = option;
     initStyleOption(&item, index);
     const QWidget *widget = item.widget;
@@ -55,10 +55,10 @@ void GMUVerticallyAlignedTextFieldCell::paint(QPainter *painter, const QStyleOpt
     const QPalette::ColorGroup group =
         item.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
     painter->save();
-    painter->setFont(mFont);
+    painter->setFont(m_font);
     painter->setPen(
         item.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-    const QString shown = QFontMetricsF(mFont).elidedText(text, Qt::ElideRight, box.width());
+    const QString shown = QFontMetricsF(m_font).elidedText(text, Qt::ElideRight, box.width());
     painter->drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shown);
     painter->restore();
 }

@@ -20,8 +20,8 @@ class GMUVerticallyAlignedTextFieldCell : public QStyledItemDelegate
 
     // The font the text is drawn in and the line height is taken from; the
     // application's font until set.
-    void setFont(const QFont &font) { mFont = font; }
-    QFont font() const { return mFont; }
+    void setFont(const QFont &font) { m_font = font; }
+    QFont font() const { return m_font; }
 
     // The default line height of `font`: ascent + descent + leading.
     static float lineHeight(const QFont &font);
@@ -36,5 +36,5 @@ class GMUVerticallyAlignedTextFieldCell : public QStyledItemDelegate
 
   private:
     int mVerticalAlignment = 0;
-    QFont mFont;
+    QFont m_font;
 };

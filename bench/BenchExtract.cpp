@@ -43,8 +43,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace
 {
 
@@ -156,6 +154,7 @@ struct Run {
 Run runChild(const std::vector<QByteArray> &command, bool reportsSeconds)
 {
     std::vector<char *> argv;
+    argv.reserve(command.size() + 1);
     for (const QByteArray &part : command)
         argv.push_back(const_cast<char *>(part.constData()));
     argv.push_back(nullptr);
@@ -380,6 +379,7 @@ int main(int argc, char **argv)
                 .toUtf8());
     }
     std::vector<double> v;
+    v.reserve(5);
     for (int i = 0; i < 5; ++i)
         v.push_back(handOverMicroseconds(5000));
     const double handOver = statsOf(v).median;

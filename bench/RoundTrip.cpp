@@ -50,6 +50,7 @@ double median(std::vector<double> v)
 double medianOfFive(const std::function<double()> &run)
 {
     std::vector<double> v;
+    v.reserve(5);
     for (int i = 0; i < 5; ++i)
         v.push_back(run());
     return median(v);

@@ -96,7 +96,8 @@ static int locate(int lesson, const struct runtime_file *file, uint64_t *data, i
     if (file->source != SOURCE_ENTRY)
         return 1;
     unsigned char header[30];
-    if (!index_read_at(lesson, header, sizeof header, file->offset) || memcmp(header, "PK\3\4", 4))
+    if (!index_read_at(lesson, header, sizeof header, file->offset) ||
+        memcmp(header, "PK\3\4", 4) != 0)
         return 0;
     const unsigned flags = header[6] | header[7] << 8, method = header[8] | header[9] << 8;
     if ((flags & 1) || (method != 0 && method != 8))

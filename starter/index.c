@@ -80,7 +80,7 @@ static int parse_file(char *line, uint64_t file_size, struct runtime_file *file)
         *line++ = '\0';
     }
     uint64_t mode = 0;
-    if (strcmp(fields[0], "file") || !parse_number(fields[1], 8, &mode) || mode > 0777 ||
+    if (strcmp(fields[0], "file") != 0 || !parse_number(fields[1], 8, &mode) || mode > 0777 ||
         !parse_number(fields[2], 10, &file->size) || !is_hash(fields[3]) ||
         !parse_number(fields[5], 10, &file->offset) ||
         !parse_number(fields[6], 10, &file->stored) || !is_safe_path(line))
@@ -159,7 +159,7 @@ static int parse_index(char *text, uint64_t file_size, struct lesson_index *inde
 {
     char *line = text;
     char *end = strchr(line, '\n');
-    if (!end || (*end = '\0', strcmp(line, "lesson-file 1"))) {
+    if (!end || (*end = '\0', strcmp(line, "lesson-file 1") != 0)) {
         *why = "the index is of an unknown kind";
         return 0;
     }
@@ -172,7 +172,7 @@ static int parse_index(char *text, uint64_t file_size, struct lesson_index *inde
     }
     char id[65];
     runtime_id(index, id);
-    if (!index->name || index->file_count == 0 || strcmp(id, index->runtime_id)) {
+    if (!index->name || index->file_count == 0 || strcmp(id, index->runtime_id) != 0) {
         *why = "the index does not describe a runtime";
         return 0;
     }

@@ -18,7 +18,7 @@ constexpr qsizetype kMaxFileNameBytes = 255;
 QString lessonNameProblem(const QString &name)
 {
     // Whatever Unspool would not make a lesson folder of is refused here already.
-    const QString problem = NamePolicy::lessonNameProblem(name);
+    QString problem = NamePolicy::lessonNameProblem(name);
     if (!problem.isEmpty())
         return problem;
     const qsizetype bytes = QFile::encodeName(name + QLatin1String(".app")).size();

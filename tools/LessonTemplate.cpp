@@ -105,7 +105,7 @@ QString defaultBundleFolder()
 
 QString starterBeside(const QString &unspool)
 {
-    const QString beside = QFileInfo(unspool).dir().filePath(QStringLiteral("lesson-starter"));
+    QString beside = QFileInfo(unspool).dir().filePath(QStringLiteral("lesson-starter"));
     if (QFileInfo(beside).isFile())
         return beside;
     return QDir(defaultBundleFolder()).filePath(QStringLiteral("lesson-starter"));

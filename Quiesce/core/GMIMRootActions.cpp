@@ -41,7 +41,7 @@ std::unique_ptr<GMIMRootActions> GMIMRootActions::create(platform::PrivilegedRun
 }
 
 GMIMRootActions::GMIMRootActions(platform::PrivilegedRunner &runner, platform::SystemLog &log)
-    : mRunner(runner), mLog(log)
+    : m_runner(runner), m_log(log)
 {
 }
 
@@ -50,14 +50,14 @@ GMIMRootActions::~GMIMRootActions() = default;
 bool GMIMRootActions::_executePrivilegedTask(const QString &tool, const QStringList &arguments)
 {
     if (!mSharedAuthorizationToken) {
-        mSharedAuthorizationToken = mRunner.open();
+        mSharedAuthorizationToken = m_runner.open();
         if (!mSharedAuthorizationToken) {
-            mLog.error("Unable to create authorization object.");
+            m_log.error("Unable to create authorization object.");
             return false;
         }
     }
     if (!mSharedAuthorizationToken->execute(tool, arguments)) {
-        mLog.error("Unable to execute privileged task.");
+        m_log.error("Unable to execute privileged task.");
         return false;
     }
     return true;

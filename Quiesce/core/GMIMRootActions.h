@@ -66,8 +66,8 @@ class GMIMRootActions
     GMIMRootActions(platform::PrivilegedRunner &runner, platform::SystemLog &log);
     bool _executePrivilegedTask(const QString &tool, const QStringList &arguments);
 
-    platform::PrivilegedRunner &mRunner;
-    platform::SystemLog &mLog;
+    platform::PrivilegedRunner &m_runner;
+    platform::SystemLog &m_log;
     // The authorised channel, opened by the first privileged run.
     std::unique_ptr<platform::PrivilegedSession> mSharedAuthorizationToken;
 };

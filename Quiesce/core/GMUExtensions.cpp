@@ -96,7 +96,7 @@ std::optional<QString> processNameForPID(int pid)
         platform::runProcess(platform::tools::kpsToolPath, platform::tools::psArguments(pid));
     if (!run.started || run.exitCode != 0)
         return std::nullopt;
-    const std::optional<QString> printed = parseProcessName(run.output);
+    std::optional<QString> printed = parseProcessName(run.output);
     if (!printed)
         return printed;
     return platform::tools::completeProcessName(pid, *printed);

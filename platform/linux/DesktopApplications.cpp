@@ -82,8 +82,8 @@ QString scopeDesktopId(const QByteArray &cgroupText)
     // control groups of the application's own.
     for (const QByteArray &line : cgroupText.split('\n')) {
         const QStringList units = QString::fromUtf8(line).section(u':', 2).split(u'/');
-        for (auto unit = units.crbegin(); unit != units.crend(); ++unit) {
-            const QString id = desktopIdOfUnit(*unit);
+        for (qsizetype i = units.size() - 1; i >= 0; --i) {
+            QString id = desktopIdOfUnit(units[i]);
             if (!id.isEmpty())
                 return id;
         }
@@ -114,13 +114,13 @@ bool commandRuns(const DesktopEntry &entry, const QString &program, const QStrin
 
 DesktopApplicationFinder::DesktopApplicationFinder(const X11Session &x11,
                                                    std::function<QList<DesktopEntry>()> installed)
-    : mX11(x11), mLoadInstalled(std::move(installed))
+    : m_x11(x11), m_loadInstalled(std::move(installed))
 {
 }
 
 std::optional<DesktopEntry> DesktopApplicationFinder::entryForProcess(int pid)
 {
-    if (const QString id = scopeDesktopId(readProcFile(pid, "cgroup")); !id.isEmpty()) {
+    if (QString id = scopeDesktopId(readProcFile(pid, "cgroup")); !id.isEmpty()) {
         if (auto entry = entryWithId(id))
             return entry;
     }
@@ -136,21 +136,21 @@ std::optional<DesktopEntry> DesktopApplicationFinder::entryForProcess(int pid)
 
 const QList<DesktopEntry> &DesktopApplicationFinder::installed()
 {
-    if (!mInstalled)
-        mInstalled = mLoadInstalled();
-    return *mInstalled;
+    if (!m_installed)
+        m_installed = m_loadInstalled();
+    return *m_installed;
 }
 
 // The window's class name first, then its instance name, as desktops match them.
 std::optional<DesktopEntry> DesktopApplicationFinder::entryForWindows(int pid)
 {
-    if (!mWindows)
-        mWindows = mX11.windowsByProcess();
-    for (quint32 window : mWindows->values(pid)) {
-        const QStringList names = mX11.windowClass(window);
-        for (auto name = names.crbegin(); name != names.crend(); ++name) {
+    if (!m_windows)
+        m_windows = m_x11.windowsByProcess();
+    for (quint32 window : m_windows->values(pid)) {
+        const QStringList names = m_x11.windowClass(window);
+        for (qsizetype i = names.size() - 1; i >= 0; --i) {
             for (const DesktopEntry &entry : installed()) {
-                if (!name->isEmpty() && entry.startupWMClass == *name)
+                if (!names[i].isEmpty() && entry.startupWMClass == names[i])
                     return entry;
             }
         }

@@ -57,10 +57,10 @@ class DesktopApplicationFinder
     std::optional<DesktopEntry> entryForWindows(int pid);
     std::optional<DesktopEntry> entryForExecutable(int pid);
 
-    const X11Session &mX11;
-    std::function<QList<DesktopEntry>()> mLoadInstalled;
-    std::optional<QList<DesktopEntry>> mInstalled;
-    std::optional<QMultiHash<int, quint32>> mWindows;
+    const X11Session &m_x11;
+    std::function<QList<DesktopEntry>()> m_loadInstalled;
+    std::optional<QList<DesktopEntry>> m_installed;
+    std::optional<QMultiHash<int, quint32>> m_windows;
 };
 
 } // namespace platform::desktop

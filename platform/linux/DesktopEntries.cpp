@@ -28,7 +28,7 @@ QString fromUtf8(const char *text)
 
 QString taken(char *text)
 {
-    const QString result = fromUtf8(text);
+    QString result = fromUtf8(text);
     g_free(text);
     return result;
 }

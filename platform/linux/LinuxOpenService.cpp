@@ -19,8 +19,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace platform
 {
 
@@ -44,6 +42,7 @@ QByteArray bundleExecutable(const QByteArray &bundlePath)
 pid_t spawnInNewSession(std::vector<QByteArray> storage)
 {
     std::vector<char *> argv;
+    argv.reserve(storage.size() + 1);
     for (QByteArray &bytes : storage)
         argv.push_back(bytes.data());
     argv.push_back(nullptr);

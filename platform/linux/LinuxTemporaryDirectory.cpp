@@ -90,7 +90,7 @@ bool isOwnFolderOthersCannotWrite(const QByteArray &folder)
 
 QByteArray homeFolder()
 {
-    const QByteArray home = qgetenv("HOME");
+    QByteArray home = qgetenv("HOME");
     if (!home.isEmpty())
         return home;
     const passwd *entry = ::getpwuid(::getuid());
@@ -158,7 +158,7 @@ QByteArray LinuxTemporaryDirectory::path() const
         if (access == Access::Private)
             return withTrailingSlash(tmpdir);
         if (access == Access::Shared) {
-            const QByteArray below = privateFolderBelow(tmpdir);
+            QByteArray below = privateFolderBelow(tmpdir);
             if (!below.isEmpty())
                 return below;
         }
@@ -167,7 +167,7 @@ QByteArray LinuxTemporaryDirectory::path() const
         // first (a folder, file or link of theirs): as if it were not set, so that
         // nobody can stop our lessons by guessing the name.
     }
-    const QByteArray home = withoutTrailingSlashes(homeFolder());
+    QByteArray home = withoutTrailingSlashes(homeFolder());
     if (home.isEmpty())
         return {};
     return withTrailingSlash(

@@ -21,7 +21,7 @@ QString LinuxUser::homeDirectory() const
 
 QByteArray LinuxUser::homeDirectoryBytes() const
 {
-    const QByteArray home = qgetenv("HOME");
+    QByteArray home = qgetenv("HOME");
     if (!home.isEmpty())
         return home;
     const passwd *entry = ::getpwuid(::getuid());

@@ -60,21 +60,21 @@ bool onRemovableDevice(const QString &device)
 
 } // namespace
 
-LinuxWorkspace::LinuxWorkspace() : mX11(std::make_shared<X11Session>()) {}
+LinuxWorkspace::LinuxWorkspace() : m_x11(std::make_shared<X11Session>()) {}
 
 LinuxWorkspace::~LinuxWorkspace() = default;
 
 QList<desktop::DesktopEntry> LinuxWorkspace::installedEntries() const
 {
-    const std::lock_guard lock(mEntriesMutex);
-    if (!mInstalledEntries)
-        mInstalledEntries = desktop::installedEntries();
-    return *mInstalledEntries;
+    const std::lock_guard lock(m_entriesMutex);
+    if (!m_installedEntries)
+        m_installedEntries = desktop::installedEntries();
+    return *m_installedEntries;
 }
 
 desktop::DesktopApplicationFinder LinuxWorkspace::finder() const
 {
-    return desktop::DesktopApplicationFinder(*mX11, [this] { return installedEntries(); });
+    return desktop::DesktopApplicationFinder(*m_x11, [this] { return installedEntries(); });
 }
 
 QVariantMap LinuxWorkspace::applicationRecord(int pid,
@@ -121,7 +121,7 @@ QList<QVariantMap> LinuxWorkspace::launchedApplications() const
 
 QVariantMap LinuxWorkspace::activeApplication() const
 {
-    const std::optional<int> pid = mX11->activeWindowProcess();
+    const std::optional<int> pid = m_x11->activeWindowProcess();
     if (!pid)
         return {};
     desktop::DesktopApplicationFinder entries = finder();
@@ -131,8 +131,8 @@ QVariantMap LinuxWorkspace::activeApplication() const
 bool LinuxWorkspace::requestClose(int pid)
 {
     bool asked = false;
-    for (quint32 window : mX11->windowsByProcess().values(pid))
-        asked = mX11->requestClose(window) || asked;
+    for (quint32 window : m_x11->windowsByProcess().values(pid))
+        asked = m_x11->requestClose(window) || asked;
     return asked;
 }
 
@@ -141,7 +141,7 @@ void LinuxWorkspace::activateIgnoringOtherApps()
     QCoreApplication *app = QCoreApplication::instance();
     if (!qobject_cast<QApplication *>(app))
         return;
-    const std::shared_ptr<X11Session> x11 = mX11;
+    const std::shared_ptr<X11Session> x11 = m_x11;
     QMetaObject::invokeMethod(
         app,
         [x11] {

@@ -47,9 +47,9 @@ class LinuxWorkspace : public Workspace
     QList<desktop::DesktopEntry> installedEntries() const;
 
     // Shared with the activation calls queued to the main thread.
-    std::shared_ptr<X11Session> mX11;
-    mutable std::mutex mEntriesMutex;
-    mutable std::optional<QList<desktop::DesktopEntry>> mInstalledEntries;
+    std::shared_ptr<X11Session> m_x11;
+    mutable std::mutex m_entriesMutex;
+    mutable std::optional<QList<desktop::DesktopEntry>> m_installedEntries;
 };
 
 } // namespace platform

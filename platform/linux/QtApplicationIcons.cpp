@@ -35,7 +35,7 @@ QIcon desktopEntryIcon(const QString &entryPath)
         return {};
     if (QFileInfo(entry->icon).isAbsolute())
         return readAllSizes(entry->icon);
-    const QIcon themed = QIcon::fromTheme(entry->icon);
+    QIcon themed = QIcon::fromTheme(entry->icon);
     if (!themed.isNull())
         return themed;
     for (const char *extension : {".png", ".xpm", ".svg"}) {
@@ -49,7 +49,7 @@ QIcon desktopEntryIcon(const QString &entryPath)
 } // namespace
 
 QtApplicationIcons::QtApplicationIcons(QString fallbackIconPath)
-    : mFallbackIconPath(std::move(fallbackIconPath))
+    : m_fallbackIconPath(std::move(fallbackIconPath))
 {
 }
 
@@ -80,7 +80,7 @@ QIcon QtApplicationIcons::iconForBundle(const QString &bundlePath) const
 
 QIcon QtApplicationIcons::genericApplicationIcon() const
 {
-    return QIcon::fromTheme(QStringLiteral("application-x-executable"), QIcon(mFallbackIconPath));
+    return QIcon::fromTheme(QStringLiteral("application-x-executable"), QIcon(m_fallbackIconPath));
 }
 
 } // namespace platform

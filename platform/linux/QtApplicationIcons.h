@@ -22,7 +22,7 @@ class QtApplicationIcons : public ApplicationIcons
     static QString iconResourceName(const QString &iconFile);
 
   private:
-    QString mFallbackIconPath;
+    QString m_fallbackIconPath;
 };
 
 } // namespace platform

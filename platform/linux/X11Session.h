@@ -50,16 +50,16 @@ class X11Session
     bool windowManagerCloses() const;
     QList<quint32> topLevelWindows() const;
 
-    xcb_connection_t *mConnection = nullptr;
-    quint32 mRoot = 0;
-    quint32 mActiveWindowAtom = 0;
-    quint32 mWindowPidAtom = 0;
-    quint32 mClientListAtom = 0;
-    quint32 mSupportedAtom = 0;
-    quint32 mSupportingCheckAtom = 0;
-    quint32 mCloseWindowAtom = 0;
-    quint32 mProtocolsAtom = 0;
-    quint32 mDeleteWindowAtom = 0;
+    xcb_connection_t *m_connection = nullptr;
+    quint32 m_root = 0;
+    quint32 m_activeWindowAtom = 0;
+    quint32 m_windowPidAtom = 0;
+    quint32 m_clientListAtom = 0;
+    quint32 m_supportedAtom = 0;
+    quint32 m_supportingCheckAtom = 0;
+    quint32 m_closeWindowAtom = 0;
+    quint32 m_protocolsAtom = 0;
+    quint32 m_deleteWindowAtom = 0;
 };
 
 } // namespace platform

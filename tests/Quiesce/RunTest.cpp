@@ -252,7 +252,7 @@ class DesktopData : public ::testing::Environment
     static QString entry(const QString &id) { return folder + "/applications/" + id + ".desktop"; }
     void SetUp() override
     {
-        folder = mDir.path();
+        folder = m_dir.path();
         const auto write = [](const QString &id, const QString &lines) {
             ASSERT_TRUE(testfiles::write(entry(id), "[Desktop Entry]\nType=Application\n" +
                                                         lines.toUtf8().replace('|', '\n')));
@@ -277,7 +277,7 @@ class DesktopData : public ::testing::Environment
     }
 
   private:
-    QTemporaryDir mDir;
+    QTemporaryDir m_dir;
 };
 
 const auto *const kDesktopData = ::testing::AddGlobalTestEnvironment(new DesktopData);

@@ -150,7 +150,7 @@ int main(int argc, char **argv)
         return 1;
     const QJsonDocument manifest =
         QJsonDocument::fromJson(testfiles::read(sCases.filePath("manifest.json")));
-    for (const QJsonValue &row : manifest.array())
+    for (const QJsonValue row : manifest.array())
         sRows[row["fault"].toBool()].append(row.toObject());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -15,15 +15,15 @@ constexpr int kPatienceMs = 60000;
 
 Sandbox::Sandbox()
 {
-    mValid =
-        mRoot.isValid() && QDir().mkpath(home()) && QDir().mkpath(bin()) &&
+    m_valid =
+        m_root.isValid() && QDir().mkpath(home()) && QDir().mkpath(bin()) &&
         QDir().mkpath(temporary()) &&
         QFile::setPermissions(temporary(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 Sandbox::~Sandbox()
 {
-    for (QProcess *process : mProcesses) {
+    for (QProcess *process : m_processes) {
         if (process->state() != QProcess::NotRunning) {
             process->kill();
             process->waitForFinished(kPatienceMs);
@@ -34,7 +34,7 @@ Sandbox::~Sandbox()
 
 QString Sandbox::path(const QString &relative) const
 {
-    return relative.isEmpty() ? mRoot.path() : mRoot.filePath(relative);
+    return relative.isEmpty() ? m_root.path() : m_root.filePath(relative);
 }
 
 QString Sandbox::copyBundle(const QString &built, const QString &relative)
@@ -86,7 +86,7 @@ QProcess &Sandbox::start(const QString &program, const QStringList &arguments, b
                          const QList<std::pair<QString, QString>> &extra)
 {
     auto *process = new QProcess;
-    mProcesses.append(process);
+    m_processes.append(process);
     process->setProcessEnvironment(environment(onDisplay, extra));
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     process->start(program, arguments);

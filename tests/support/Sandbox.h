@@ -20,7 +20,7 @@ class Sandbox
     Sandbox(const Sandbox &) = delete;
     Sandbox &operator=(const Sandbox &) = delete;
 
-    bool isValid() const { return mValid; }
+    bool isValid() const { return m_valid; }
     QString path(const QString &relative = {}) const;
     QString home() const { return path(QStringLiteral("home")); }
     QString temporary() const { return path(QStringLiteral("tmp")); }
@@ -43,9 +43,9 @@ class Sandbox
                     bool onDisplay = false, const QList<std::pair<QString, QString>> &extra = {});
 
   private:
-    QTemporaryDir mRoot;
-    bool mValid = false;
-    QList<QProcess *> mProcesses;
+    QTemporaryDir m_root;
+    bool m_valid = false;
+    QList<QProcess *> m_processes;
 };
 
 // The program inside a bundle: <bundle>/Contents/MacOS/<name>.

@@ -102,7 +102,7 @@ const Row kNames[] = {
     {"backup", "a.html~", Skipped, Packed, "/a.html~ (desktop litter"},
 };
 
-#define SET(what) [](Packing &s) { return what, true; }
+#define SET(what) [](Packing &s) { return (what), true; }
 #define DO(what) [](Packing &s) { return what; }
 const Row kRefusals[] = {
     {"lesson_longest", "", Packed, Packed, "", SET(s.name = "R\xc3\xado %@" + QString(244, 'x'))},

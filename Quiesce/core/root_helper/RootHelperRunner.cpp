@@ -16,13 +16,13 @@ namespace
 class RootHelperSession : public platform::PrivilegedSession
 {
   public:
-    explicit RootHelperSession(std::unique_ptr<QProcess> helper) : mHelper(std::move(helper)) {}
+    explicit RootHelperSession(std::unique_ptr<QProcess> helper) : m_helper(std::move(helper)) {}
 
     ~RootHelperSession() override
     {
         // Closing the pipe ends the helper once the tools it started have ended.
-        mHelper->closeWriteChannel();
-        mHelper->waitForFinished(-1);
+        m_helper->closeWriteChannel();
+        m_helper->waitForFinished(-1);
     }
 
     bool execute(const QString &tool, const QStringList &arguments) override
@@ -31,9 +31,9 @@ class RootHelperSession : public platform::PrivilegedSession
         for (const QString &argument : arguments)
             request.push_back(argument.toStdString());
         const std::string record = roothelper::encodeRequest(request);
-        if (record.empty() || mHelper->state() != QProcess::Running)
+        if (record.empty() || m_helper->state() != QProcess::Running)
             return false;
-        mHelper->write(record.data(), qint64(record.size()));
+        m_helper->write(record.data(), qint64(record.size()));
         return readAnswer() == roothelper::kStarted;
     }
 
@@ -43,20 +43,20 @@ class RootHelperSession : public platform::PrivilegedSession
     // dialog stays up.
     QByteArray readAnswer()
     {
-        while (!mHelper->canReadLine()) {
-            if (!mHelper->waitForReadyRead(-1))
+        while (!m_helper->canReadLine()) {
+            if (!m_helper->waitForReadyRead(-1))
                 return {};
         }
-        return mHelper->readLine();
+        return m_helper->readLine();
     }
 
-    std::unique_ptr<QProcess> mHelper;
+    std::unique_ptr<QProcess> m_helper;
 };
 
 } // namespace
 
 RootHelperRunner::RootHelperRunner(QString program, QStringList arguments)
-    : mProgram(std::move(program)), mArguments(std::move(arguments))
+    : m_program(std::move(program)), m_arguments(std::move(arguments))
 {
 }
 
@@ -133,11 +133,11 @@ RootHelperRunner RootHelperRunner::throughPkexec(const QString &bundlePath)
 
 std::unique_ptr<platform::PrivilegedSession> RootHelperRunner::open()
 {
-    if (mProgram.isEmpty() || !QFileInfo(mProgram).isExecutable())
+    if (m_program.isEmpty() || !QFileInfo(m_program).isExecutable())
         return nullptr;
     auto helper = std::make_unique<QProcess>();
     helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    helper->start(mProgram, mArguments);
+    helper->start(m_program, m_arguments);
     if (!helper->waitForStarted(-1))
         return nullptr;
     return std::make_unique<RootHelperSession>(std::move(helper));

@@ -47,6 +47,6 @@ class RootHelperRunner : public platform::PrivilegedRunner
     std::unique_ptr<platform::PrivilegedSession> open() override;
 
   private:
-    QString mProgram;
-    QStringList mArguments;
+    QString m_program;
+    QStringList m_arguments;
 };
