@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -224,7 +226,8 @@ template <class Row> class ArchiveRows : public Archive, public ::testing::WithP
 };
 
 // ---- Writing: zipfile sees the names as given, encryption and the DOS time (local
-// time less an odd second); Info-ZIP tests every entry; reading gives tree and time back.
+// time less an odd second); Info-ZIP tests every entry and gives every name and mode back,
+// as the entries say they were made on Unix; reading gives tree and time back.
 
 struct WriteRow {
     const char *name, *password; // null: created without one
@@ -233,15 +236,25 @@ struct WriteRow {
 };
 using Writing = ArchiveRows<WriteRow>;
 
+QStringList withoutModes(QStringList tree)
+{
+    return tree.replaceInStrings(QRegularExpression(" mode=\\d+$"), "");
+}
+
 TEST_P(Writing, OtherToolsReadWhatWasWritten)
 {
     const WriteRow &row = GetParam();
     const ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     QByteArray noise(200000, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-    const QString cafe = QString::fromUtf8("caf\xc3\xa9/men\xc3\xba.html");
-    const QList<QPair<QString, QByteArray>> files{
-        {"empty.txt", ""}, {"img/noise.bin", noise}, {"docs/readme.txt", "read me"}, {cafe, "m"}};
+    const auto utf8 = [](const char *name) { return QString::fromUtf8(name); };
+    const QList<std::tuple<QString, QByteArray, mode_t>> files{
+        {"empty.txt", "", 0644},
+        {"img/noise.bin", noise, 0600},
+        {"docs/readme.txt", "read me", 0754},
+        {utf8("caf\xc3\xa9/men\xc3\xba.html"), "m", 0640},
+        {utf8("\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt"), "j", 0755},
+        {utf8("R\xc3\xado y Lagos/\xe2\x82\xac \xf0\x9f\x8c\x8a.html"), "r", 0604}};
     const qint64 mtime = QDateTime::fromString(row.mtime, Qt::ISODate).toSecsSinceEpoch();
     const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     const QString password = QString::fromUtf8(row.password);
@@ -249,10 +262,12 @@ TEST_P(Writing, OtherToolsReadWhatWasWritten)
     ASSERT_TRUE(row.password ? zip.CreateZipFile2(path("ours.zip"), password)
                              : zip.CreateZipFile2(path("ours.zip")));
     QStringList names;
-    for (const auto &[name, content] : files) {
-        ASSERT_TRUE(testfiles::write(path("source/" + name), content));
-        ::utimensat(AT_FDCWD, QFile::encodeName(path("source/" + name)), times, 0);
-        ASSERT_TRUE(zip.addFileToZip(path("source/" + name), name));
+    for (const auto &[name, content, mode] : files) {
+        const QString source = path("source/" + name);
+        ASSERT_TRUE(testfiles::write(source, content) &&
+                    ::chmod(QFile::encodeName(source), mode) == 0);
+        ::utimensat(AT_FDCWD, QFile::encodeName(source), times, 0);
+        ASSERT_TRUE(zip.addFileToZip(source, name));
         names.append(name);
     }
     ASSERT_TRUE(QDir().mkpath(path("folder")) && QFile::link(path("none"), path("dangling")));
@@ -270,14 +285,19 @@ TEST_P(Writing, OtherToolsReadWhatWasWritten)
     EXPECT_EQ(seen, names);
     const QStringList key = row.encrypted ? QStringList{"-P", password} : QStringList{};
     EXPECT_TRUE(tool(tmp.path(), QStringList{"unzip", "-tq"} + key + QStringList{"ours.zip"}));
+    ASSERT_TRUE(tool(tmp.path(), QStringList{"env", "LANG=C.UTF-8", "unzip", "-q"} + key +
+                                     QStringList{"ours.zip", "-d", "infozip"}));
+    EXPECT_EQ(testfiles::tree(path("infozip")), testfiles::tree(path("source")));
     ASSERT_TRUE(extract("ours.zip", "back", true, row.encrypted ? password : ""));
-    EXPECT_EQ(testfiles::tree(path("back")), testfiles::tree(path("source")));
+    EXPECT_EQ(withoutModes(testfiles::tree(path("back"))),
+              withoutModes(testfiles::tree(path("source"))));
     EXPECT_EQ(QFileInfo(path("back/empty.txt")).lastModified().toSecsSinceEpoch(),
               mtime - mtime % 2);
     if (row.encrypted) { // a wrong password is no success and keeps what is there
         EXPECT_FALSE(extract("ours.zip", "back", true, "wrong"));
         EXPECT_EQ(delegate.errors.size(), 1);
-        EXPECT_EQ(testfiles::tree(path("back")), testfiles::tree(path("source")));
+        EXPECT_EQ(withoutModes(testfiles::tree(path("back"))),
+                  withoutModes(testfiles::tree(path("source"))));
     }
 }
 
