@@ -5,6 +5,7 @@
 #include "Unspool/archive/ArchiveEntryStream.h"
 #include "Unspool/archive/ArchiveInputFile.h"
 #include "Unspool/archive/ArchiveSpaceNeed.h"
+#include "Unspool/archive/ArchiveZipWriter.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScopedTimeZone.h"
@@ -310,6 +311,36 @@ const WriteRow kWrites[] = {
      "2020-07-01 02:00:00"},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Writing, ::testing::ValuesIn(kWrites), rowName<WriteRow>);
+
+// ---- An entry that fails is cut off the file again: the archive comes out byte for byte
+// as if only the good entry after it had been written.
+
+struct DroppedRow {
+    const char *name;
+    bool ended; // or left open and the next entry begun
+};
+using DroppedEntries = ArchiveRows<DroppedRow>;
+
+TEST_P(DroppedEntries, LeaveTheArchiveAsWithoutThem)
+{
+    const auto write = [&](const QString &name, bool withFailure) {
+        const auto zip = ArchiveZipWriter::create(QFile::encodeName(path(name)));
+        if (withFailure) { // its CRC is not its content's, which the encryption header holds
+            EXPECT_TRUE(zip->begin({"bad.txt", 0, 0100644, 3, "secret", 1}) &&
+                        zip->write("bad", 3));
+            EXPECT_GT(QFileInfo(path(name)).size(), 0); // it was written, so far
+            EXPECT_FALSE(GetParam().ended && zip->end());
+        }
+        return zip->begin({"good.txt", 0, 0100644, 4, {}, 0}) && zip->write("good", 4) &&
+               zip->end() && zip->finish();
+    };
+    ASSERT_TRUE(write("plain.zip", false));
+    ASSERT_TRUE(write("dropped.zip", true));
+    EXPECT_EQ(testfiles::read(path("dropped.zip")), testfiles::read(path("plain.zip")));
+}
+
+const DroppedRow kDropped[] = {{"crc_not_as_announced", true}, {"never_ended", false}};
+INSTANTIATE_TEST_SUITE_P(Rows, DroppedEntries, ::testing::ValuesIn(kDropped), rowName<DroppedRow>);
 
 // ---- Times of an Info-ZIP archive made in Tokyo: where its extended timestamp is kept,
 // the file's time is the source's to the second wherever it is read; without (-X) the DOS
