@@ -9,6 +9,7 @@
 #include <memory>
 
 class ArchiveInputFile;
+class ArchiveZipWriter;
 
 // A lesson's ZIP archive: open one and extract all of it into a folder, or create
 // one from files on disk. One archive open for reading and one for writing at a
@@ -73,9 +74,14 @@ class LessonArchive
     QByteArray passwordBytes() const;
     void noteFailure(const QString &message, int systemError);
 
+    // Lets go of an archive being written, finished or not; beside the writing side.
+    struct ZipWriterRelease {
+        void operator()(ArchiveZipWriter *writer) const;
+    };
+
     // How the open archive is read, by minizip and by the extraction alike.
     std::unique_ptr<ArchiveInputFile> m_input;
-    void *_zipFile = nullptr;
+    std::unique_ptr<ArchiveZipWriter, ZipWriterRelease> _zipFile;
     void *_unzFile = nullptr;
     QString _password;
     LessonArchiveDelegate *_delegate = nullptr;

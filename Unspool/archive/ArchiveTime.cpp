@@ -1,7 +1,6 @@
 #include "Unspool/archive/ArchiveTime.h"
 
 #include <unzip.h>
-#include <zip.h>
 
 namespace ArchiveTime
 {
@@ -25,19 +24,21 @@ time_t LocalTimeConverter::toEpoch(unsigned long dosDate, const tm_unz &fields)
     return m_lastEpoch;
 }
 
-void fillZipDate(time_t mtime, tm_zip &fields)
+std::uint32_t dosDateTime(time_t mtime)
 {
-    fields = tm_zip{};
+    constexpr std::uint32_t kFirst = (1 << 5 | 1) << 16; // 1 January 1980, midnight
+    constexpr std::uint32_t kLast = (127u << 9 | 12 << 5 | 31) << 16 | (23 << 11 | 59 << 5 | 29);
     struct tm local {
     };
-    if (!localtime_r(&mtime, &local))
-        return;
-    fields.tm_sec = static_cast<uInt>(local.tm_sec);
-    fields.tm_min = static_cast<uInt>(local.tm_min);
-    fields.tm_hour = static_cast<uInt>(local.tm_hour);
-    fields.tm_mday = static_cast<uInt>(local.tm_mday);
-    fields.tm_mon = static_cast<uInt>(local.tm_mon);
-    fields.tm_year = static_cast<uInt>(local.tm_year + 1900);
+    if (!localtime_r(&mtime, &local) || local.tm_year < 80)
+        return kFirst;
+    if (local.tm_year > 207)
+        return kLast;
+    const auto date = static_cast<std::uint32_t>((local.tm_year - 80) << 9 |
+                                                 (local.tm_mon + 1) << 5 | local.tm_mday);
+    const auto time =
+        static_cast<std::uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+    return date << 16 | time;
 }
 
 } // namespace ArchiveTime

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 
 struct tm_unz_s;
-struct tm_zip_s;
 
 // Conversions between DOS time stamps (local wall-clock time, two-second steps)
 // and file times.
@@ -24,8 +24,9 @@ class LocalTimeConverter
     bool m_haveLast = false;
 };
 
-// The six date fields minizip takes for a new entry: `mtime` broken down in local
-// time, month counted from 0, year in full. All zero when `mtime` is out of range.
-void fillZipDate(time_t mtime, tm_zip_s &fields);
+// `mtime` as a new entry's DOS time: local time, date in the upper 16 bits, an odd
+// second dropped. A time before 1980 or after 2107, which DOS times cannot hold, is
+// held at the nearer end.
+std::uint32_t dosDateTime(time_t mtime);
 
 } // namespace ArchiveTime

@@ -5,6 +5,7 @@
 #include "Unspool/archive/ArchiveEntryStream.h"
 #include "Unspool/archive/ArchiveInputFile.h"
 #include "Unspool/archive/ArchiveSpaceNeed.h"
+#include "Unspool/archive/ArchiveZipWriter.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/RowPrinting.h"
@@ -15,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -23,6 +25,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -235,7 +238,8 @@ template <class Row> class ArchiveRows : public Archive, public ::testing::WithP
 };
 
 // ---- Writing: zipfile sees the names as given, encryption and the DOS time (local
-// time less an odd second); Info-ZIP tests every entry; reading gives tree and time back.
+// time less an odd second); Info-ZIP tests every entry and gives every name and mode back,
+// as the entries say they were made on Unix; reading gives tree and time back.
 
 struct WriteRow {
     const char *name, *password; // null: created without one
@@ -248,15 +252,25 @@ void PrintTo(const WriteRow &row, std::ostream *out)
 }
 using Writing = ArchiveRows<WriteRow>;
 
+QStringList withoutModes(QStringList tree)
+{
+    return tree.replaceInStrings(QRegularExpression(" mode=\\d+$"), "");
+}
+
 TEST_P(Writing, OtherToolsReadWhatWasWritten)
 {
     const WriteRow &row = GetParam();
     const ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     QByteArray noise(200000, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-    const QString cafe = QString::fromUtf8("caf\xc3\xa9/men\xc3\xba.html");
-    const QList<QPair<QString, QByteArray>> files{
-        {"empty.txt", ""}, {"img/noise.bin", noise}, {"docs/readme.txt", "read me"}, {cafe, "m"}};
+    const auto utf8 = [](const char *name) { return QString::fromUtf8(name); };
+    const QList<std::tuple<QString, QByteArray, mode_t>> files{
+        {"empty.txt", "", 0644},
+        {"img/noise.bin", noise, 0600},
+        {"docs/readme.txt", "read me", 0754},
+        {utf8("caf\xc3\xa9/men\xc3\xba.html"), "m", 0640},
+        {utf8("\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt"), "j", 0755},
+        {utf8("R\xc3\xado y Lagos/\xe2\x82\xac \xf0\x9f\x8c\x8a.html"), "r", 0604}};
     const qint64 mtime = QDateTime::fromString(row.mtime, Qt::ISODate).toSecsSinceEpoch();
     const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     const QString password = QString::fromUtf8(row.password);
@@ -264,10 +278,12 @@ TEST_P(Writing, OtherToolsReadWhatWasWritten)
     ASSERT_TRUE(row.password ? zip.CreateZipFile2(path("ours.zip"), password)
                              : zip.CreateZipFile2(path("ours.zip")));
     QStringList names;
-    for (const auto &[name, content] : files) {
-        ASSERT_TRUE(testfiles::write(path("source/" + name), content));
-        ::utimensat(AT_FDCWD, QFile::encodeName(path("source/" + name)), times, 0);
-        ASSERT_TRUE(zip.addFileToZip(path("source/" + name), name));
+    for (const auto &[name, content, mode] : files) {
+        const QString source = path("source/" + name);
+        ASSERT_TRUE(testfiles::write(source, content) &&
+                    ::chmod(QFile::encodeName(source), mode) == 0);
+        ::utimensat(AT_FDCWD, QFile::encodeName(source), times, 0);
+        ASSERT_TRUE(zip.addFileToZip(source, name));
         names.append(name);
     }
     ASSERT_TRUE(QDir().mkpath(path("folder")) && QFile::link(path("none"), path("dangling")));
@@ -285,14 +301,19 @@ TEST_P(Writing, OtherToolsReadWhatWasWritten)
     EXPECT_EQ(seen, names);
     const QStringList key = row.encrypted ? QStringList{"-P", password} : QStringList{};
     EXPECT_TRUE(tool(tmp.path(), QStringList{"unzip", "-tq"} + key + QStringList{"ours.zip"}));
+    ASSERT_TRUE(tool(tmp.path(), QStringList{"env", "LANG=C.UTF-8", "unzip", "-q"} + key +
+                                     QStringList{"ours.zip", "-d", "infozip"}));
+    EXPECT_EQ(testfiles::tree(path("infozip")), testfiles::tree(path("source")));
     ASSERT_TRUE(extract("ours.zip", "back", true, row.encrypted ? password : ""));
-    EXPECT_EQ(testfiles::tree(path("back")), testfiles::tree(path("source")));
+    EXPECT_EQ(withoutModes(testfiles::tree(path("back"))),
+              withoutModes(testfiles::tree(path("source"))));
     EXPECT_EQ(QFileInfo(path("back/empty.txt")).lastModified().toSecsSinceEpoch(),
               mtime - mtime % 2);
     if (row.encrypted) { // a wrong password is no success and keeps what is there
         EXPECT_FALSE(extract("ours.zip", "back", true, "wrong"));
         EXPECT_EQ(delegate.errors.size(), 1);
-        EXPECT_EQ(testfiles::tree(path("back")), testfiles::tree(path("source")));
+        EXPECT_EQ(withoutModes(testfiles::tree(path("back"))),
+                  withoutModes(testfiles::tree(path("source"))));
     }
 }
 
@@ -305,6 +326,41 @@ const WriteRow kWrites[] = {
      "2020-07-01 02:00:00"},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Writing, ::testing::ValuesIn(kWrites), rows::byName);
+
+// ---- An entry that fails is cut off the file again: the archive comes out byte for byte
+// as if only the good entry after it had been written.
+
+struct DroppedRow {
+    const char *name;
+    bool ended; // or left open and the next entry begun
+};
+using DroppedEntries = ArchiveRows<DroppedRow>;
+
+void PrintTo(const DroppedRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("ended", row.ended);
+}
+
+TEST_P(DroppedEntries, LeaveTheArchiveAsWithoutThem)
+{
+    const auto write = [&](const QString &name, bool withFailure) {
+        const auto zip = ArchiveZipWriter::create(QFile::encodeName(path(name)));
+        if (withFailure) { // its CRC is not its content's, which the encryption header holds
+            EXPECT_TRUE(zip->begin({"bad.txt", 0, 0100644, 3, "secret", 1}) &&
+                        zip->write("bad", 3));
+            EXPECT_GT(QFileInfo(path(name)).size(), 0); // it was written, so far
+            EXPECT_FALSE(GetParam().ended && zip->end());
+        }
+        return zip->begin({"good.txt", 0, 0100644, 4, {}, 0}) && zip->write("good", 4) &&
+               zip->end() && zip->finish();
+    };
+    ASSERT_TRUE(write("plain.zip", false));
+    ASSERT_TRUE(write("dropped.zip", true));
+    EXPECT_EQ(testfiles::read(path("dropped.zip")), testfiles::read(path("plain.zip")));
+}
+
+const DroppedRow kDropped[] = {{"crc_not_as_announced", true}, {"never_ended", false}};
+INSTANTIATE_TEST_SUITE_P(Rows, DroppedEntries, ::testing::ValuesIn(kDropped), rows::byName);
 
 // ---- Times of an Info-ZIP archive made in Tokyo: where its extended timestamp is kept,
 // the file's time is the source's to the second wherever it is read; without (-X) the DOS
