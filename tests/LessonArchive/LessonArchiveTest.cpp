@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -361,6 +362,49 @@ const OverwriteRow kOverwrites[] = {
     {"delegate_taking_no_messages", false, 0, false, "new", 0, 0, {}},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Overwrite, ::testing::ValuesIn(kOverwrites), rowName<OverwriteRow>);
+
+// ---- Items of bundles are opened to everyone by the destination as given: a relative one
+// is joined to the working folder as it stands, so the working folder's own name (here in
+// x.app) does not count.
+
+struct BundleModeRow {
+    const char *name;
+    const char *workingFolder, *destination; // below the temporary folder
+    bool absolute;                           // the destination is given whole
+    bool pageOpened;
+};
+void PrintTo(const BundleModeRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+using BundleModes = ArchiveRows<BundleModeRow>;
+
+TEST_P(BundleModes, FollowTheDestinationAsGiven)
+{
+    const BundleModeRow &row = GetParam();
+    ASSERT_TRUE(testfiles::write(path("src/page.html"), "p") &&
+                testfiles::write(path("src/Lesson.app/run"), "r"));
+    ASSERT_TRUE(tool(path("src"), {"zip", "-q", "../b.zip", "page.html", "Lesson.app/run"}));
+    ASSERT_TRUE(QDir().mkpath(path(row.workingFolder)));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(path(row.workingFolder)));
+    const auto back = qScopeGuard([&before] { QDir::setCurrent(before); });
+    LessonArchive zip;
+    ASSERT_TRUE(zip.UnzipOpenFile(path("b.zip")));
+    const QString dest = row.absolute ? path(row.destination)
+                                      : QDir(path(row.workingFolder)).filePath(row.destination);
+    ASSERT_TRUE(zip.UnzipFileTo(row.absolute ? dest : QString(row.destination), true));
+    EXPECT_EQ(testfiles::modeOf(dest + "/Lesson.app/run") & 07777, 0777u);
+    EXPECT_EQ((testfiles::modeOf(dest + "/page.html") & 07777) == 0777, row.pageOpened);
+}
+
+const BundleModeRow kBundleModes[] = {
+    {"relative_from_a_working_folder_in_x_app", "x.app/work", "dest", false, false},
+    {"relative_through_x_app", "work", "x.app/dest", false, true},
+    {"absolute_through_x_app", "work", "x.app/dest", true, true},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, BundleModes, ::testing::ValuesIn(kBundleModes),
+                         rowName<BundleModeRow>);
 
 // Read in many pieces from both ends; every entry counts once, in order, then completion.
 // A byte flipped in the large file (the writer's own thread writes and sums most of it)
