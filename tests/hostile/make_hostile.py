@@ -26,7 +26,7 @@ def block(values):  # a ZIP64 extra block
     return struct.pack("<HH", 1, 8 * len(values)) + b"".join(struct.pack("<Q", v) for v in values) if values else b""
 
 
-class E:  # one entry; k bends: payload crc csize usize flags ext made_by offset z64 z64off c64 l64
+class E:  # one entry; k bends: payload crc csize usize flags ext made_by offset z64 z64off c64 l64 lname
     def __init__(s, name, data=TEXT, method=8, **k):
         s.name, s.data, s.method, s.k, s.at = name if isinstance(name, bytes) else name.encode(), data, method, k, 0
         s.payload = k.get("payload", deflate(data) if method == 8 else data)
@@ -43,7 +43,7 @@ class E:  # one entry; k bends: payload crc csize usize flags ext made_by offset
         if central:
             return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, s.k.get("made_by", 20), 45, *fields,
                                0, 0, 0, s.k.get("ext", 0), off) + s.name + x
-        return struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, *fields) + s.name + x
+        return struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, *fields) + s.k.get("lname", s.name) + x
 
 
 def zip_(entries, prefix=b"", count=None, adjust=False, share=False, end64=None):
@@ -128,6 +128,8 @@ row("overlap_central_directory", L(E("n", NOISE, 0, csize=len(NOISE) + 60)), "ov
 row("ratio_4GB", L(E("r", b"x" * 1000, usize=4_000_000_000)), "ratio")
 row("local_header_past_the_end", L(E("far", offset=10_000_000)), "outside")
 row("local_header_not_there", L(E("nowhere", offset=3)), "damaged")
+# A reader going by local headers would write another file than the central record names.
+row("local_header_names_another_file", L(E("notes.txt", lname=b"evil!.txt")), "damaged")
 row("sizes_beyond_free_space", L(*[E("c%d" % i, b"x", 0, usize=M - 1)
                                    for i in range(space.f_bavail * space.f_frsize // (M - 1) + 2)]), "space")
 row("count_wrapped_past_65535", zip_([E("f/%05d" % i, b"", 0) for i in range(65539)]), "count")
