@@ -158,8 +158,12 @@ bool LessonArchive::UnzipOpenFile(const QString &path)
 
 bool LessonArchive::UnzipOpenFile(const QString &path, const QString &password)
 {
+    const QString before = _password;
     _password = password;
-    return UnzipOpenFile(path);
+    if (UnzipOpenFile(path))
+        return true;
+    _password = before; // the archive still open keeps its own
+    return false;
 }
 
 bool LessonArchive::UnzipCloseFile()

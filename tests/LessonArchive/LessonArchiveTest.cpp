@@ -362,6 +362,51 @@ const OverwriteRow kOverwrites[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Overwrite, ::testing::ValuesIn(kOverwrites), rowName<OverwriteRow>);
 
+// ---- A second open that fails leaves the archive open before as it was, its count and
+// its password included; one that succeeds replaces it.
+
+struct ReopenRow {
+    const char *name;
+    const char *second; // at the second path: null nothing, "zip" an archive, else these bytes
+    bool opens;
+    const char *extracted; // the source folder whose tree comes out
+    int count;
+};
+void PrintTo(const ReopenRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+using Reopen = ArchiveRows<ReopenRow>;
+
+TEST_P(Reopen, FailureKeepsTheFirstArchive)
+{
+    const ReopenRow &row = GetParam();
+    ASSERT_TRUE(testfiles::write(path("first/a.txt"), "a") &&
+                testfiles::write(path("first/b/c.txt"), "c") &&
+                testfiles::write(path("other/z.txt"), "z"));
+    ASSERT_TRUE(tool(path("first"), {"zip", "-q", "-P", "pw", "../first.zip", "a.txt", "b/c.txt"}));
+    const bool made =
+        !row.second || (QByteArray(row.second) == "zip"
+                            ? tool(path("other"), {"zip", "-q", "../second.zip", "z.txt"})
+                            : testfiles::write(path("second.zip"), row.second));
+    ASSERT_TRUE(made);
+    LessonArchive zip;
+    zip.setDelegate(&delegate);
+    ASSERT_TRUE(zip.UnzipOpenFile(path("first.zip"), "pw"));
+    ASSERT_EQ(zip.getNumberOfEntries(), 2);
+    EXPECT_EQ(zip.UnzipOpenFile(path("second.zip"), "wrong"), row.opens);
+    EXPECT_EQ(zip.getNumberOfEntries(), row.count);
+    EXPECT_TRUE(zip.UnzipFileTo(path("dest"), true)) << delegate.errors.join('|').toStdString();
+    EXPECT_EQ(testfiles::tree(path("dest")), testfiles::tree(path(row.extracted)));
+}
+
+const ReopenRow kReopens[] = {
+    {"second_archive_replaces_the_first", "zip", true, "other", 1},
+    {"missing_second_keeps_the_first", nullptr, false, "first", 2},
+    {"second_not_an_archive_keeps_the_first", "not an archive at all", false, "first", 2},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, Reopen, ::testing::ValuesIn(kReopens), rowName<ReopenRow>);
+
 // ---- Items of bundles are opened to everyone by the destination as given: a relative one
 // is joined to the working folder as it stands, so the working folder's own name (here in
 // x.app) does not count.
