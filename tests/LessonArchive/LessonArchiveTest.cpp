@@ -34,6 +34,16 @@ template <class Row> std::string rowName(const ::testing::TestParamInfo<Row> &i)
     return i.param.name;
 }
 template <class Row> using Table = ::testing::TestWithParam<Row>;
+// A row prints as its name.
+template <class Row>
+requires requires(const Row &row)
+{
+    row.name;
+}
+void PrintTo(const Row &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 struct NameRow {
     const char *name;
@@ -372,10 +382,6 @@ struct ReopenRow {
     const char *extracted; // the source folder whose tree comes out
     int count;
 };
-void PrintTo(const ReopenRow &row, std::ostream *out)
-{
-    *out << row.name;
-}
 using Reopen = ArchiveRows<ReopenRow>;
 
 TEST_P(Reopen, FailureKeepsTheFirstArchive)
@@ -417,10 +423,6 @@ struct BundleModeRow {
     bool absolute;                           // the destination is given whole
     bool pageOpened;
 };
-void PrintTo(const BundleModeRow &row, std::ostream *out)
-{
-    *out << row.name;
-}
 using BundleModes = ArchiveRows<BundleModeRow>;
 
 TEST_P(BundleModes, FollowTheDestinationAsGiven)
