@@ -1,14 +1,14 @@
 #include "Unspool/LessonArchive.h"
 
-#include "Unspool/archive/ArchiveCentralDirectory.h"
 #include "Unspool/archive/ArchiveDestination.h"
-#include "Unspool/archive/ArchiveEntryName.h"
 #include "Unspool/archive/ArchiveEntryStream.h"
 #include "Unspool/archive/ArchiveFileWriter.h"
+#include "Unspool/archive/ArchiveIndex.h"
 #include "Unspool/archive/ArchiveInputFile.h"
+#include "Unspool/archive/ArchiveRecordLayout.h"
 #include "Unspool/archive/ArchiveStructureCheck.h"
 #include "Unspool/archive/ArchiveTime.h"
-#include "foundation_ext/FileDescriptor.h"
+#include "naming/NamePolicy.h"
 
 #include <QDate>
 #include <QFile>
@@ -19,10 +19,10 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <memory>
-#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include <unzip.h>
 #include <zlib.h>
@@ -43,37 +43,12 @@ bool opensToEveryone(const QByteArray &fullPath)
     return fullPath.contains(".app") || fullPath.contains(".pkg");
 }
 
-// An archive of its end record alone, which the library refuses to open.
-bool holdsNoEntries(const QString &path)
-{
-    const FileDescriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    const ArchiveCentralDirectory directory =
-        file.isOpen() ? ArchiveCentralDirectory::read(file.get()) : ArchiveCentralDirectory{};
-    return directory.status == ArchiveCentralDirectory::Status::Read &&
-           directory.entries.isEmpty() && directory.declaredCount == 0;
-}
-
 bool holdsSomething(int folderFd, const QByteArray &name)
 {
     struct stat st {
     };
     return ::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
-
-// The entry open in the library, raw: the library checks its local record and
-// finds its data, which the extraction then reads itself. Closed on every way out.
-class OpenEntry
-{
-  public:
-    explicit OpenEntry(unzFile file) : m_file(file) {}
-    ~OpenEntry() { unzCloseCurrentFile(m_file); }
-    OpenEntry(const OpenEntry &) = delete;
-    OpenEntry &operator=(const OpenEntry &) = delete;
-
-  private:
-    unzFile m_file;
-};
 
 // The name of the entry the library stands at, control characters shown as "?", so
 // that a line in a log stays one line and shows no terminal codes.
@@ -97,24 +72,21 @@ QByteArray currentEntryName(unzFile file)
 
 struct LessonArchive::Extraction {
     Extraction(const QByteArray &destinationPath, bool overWrite, ArchiveInputFile &input)
-        : destination(destinationPath), stream(input), overWrite(overWrite),
-          places(ArchiveStructureCheck::entryPlaces(input.descriptor()))
+        : destination(destinationPath), stream(input), overWrite(overWrite)
     {
     }
     ArchiveDestination destination;
     ArchiveFileWriter file;
     ArchiveEntryStream stream;
     ArchiveTime::LocalTimeConverter clock;
-    unz_file_info info{};
-    ArchiveEntryName name;
+    const ArchiveIndex::Entry *entry = nullptr; // the current one
+    NamePolicy::EntryPath name;
     bool overWrite;
-    QList<ArchiveStructureCheck::EntryPlace> places; // the entries' data, in order
-    qsizetype index = 0;
-    std::optional<std::int64_t> modified;      // the current entry's UTC time, if it has one
+    qsizetype visited = 0;                     // entries minizip has walked to
     std::set<std::pair<dev_t, ino_t>> written; // every file put in place
 };
 
-LessonArchive::LessonArchive() : m_input(std::make_unique<ArchiveInputFile>()) {}
+LessonArchive::LessonArchive() = default;
 
 LessonArchive::~LessonArchive()
 {
@@ -125,42 +97,54 @@ LessonArchive::~LessonArchive()
 
 // Reading.
 
+// The new archive is opened beside the one open now, which is let go only once the
+// new one has opened: a failed open leaves the earlier archive open and readable,
+// with its count.
 bool LessonArchive::UnzipOpenFile(const QString &path)
 {
-    // An archive opened before is let go first, not leaked; its password stays.
-    if (_unzFile) {
+    auto input = std::make_unique<ArchiveInputFile>();
+    const QByteArray name = QFile::encodeName(path);
+    if (!input->open(name))
+        return false;
+    ArchiveIndex index = ArchiveIndex::read(input->descriptor());
+    zlib_filefunc64_def functions = input->functions();
+    const unzFile file = unzOpen2_64(name.constData(), &functions);
+    // An archive of its end record alone, which the library refuses, holds nothing.
+    const bool empty = index.status == ArchiveIndex::Status::Read && index.entries.isEmpty() &&
+                       index.declaredCount == 0;
+    if (!file && !empty)
+        return false;
+    if (_unzFile)
         unzClose(_unzFile);
-        _unzFile = nullptr;
+    _unzFile = file;
+    m_input = std::move(input);
+    m_index = std::move(index);
+    unz_global_info info{};
+    if (!file)
         _numberOfEntries = 0;
-    }
-    zlib_filefunc64_def input = m_input->functions();
-    _unzFile = unzOpen2_64(QFile::encodeName(path).constData(), &input);
-    m_emptyArchive = !_unzFile && holdsNoEntries(path);
-    if (m_emptyArchive)
-        _numberOfEntries = 0;
-    if (_unzFile) {
-        unz_global_info info{};
-        if (unzGetGlobalInfo(_unzFile, &info) == UNZ_OK)
-            _numberOfEntries = static_cast<int>(info.number_entry);
-    }
-    return _unzFile != nullptr || m_emptyArchive;
+    else if (unzGetGlobalInfo(file, &info) == UNZ_OK)
+        _numberOfEntries = static_cast<int>(info.number_entry);
+    return true;
 }
 
 bool LessonArchive::UnzipOpenFile(const QString &path, const QString &password)
 {
+    const QString before = _password;
     _password = password;
-    return UnzipOpenFile(path);
+    if (UnzipOpenFile(path))
+        return true;
+    _password = before; // the archive still open keeps its own
+    return false;
 }
 
 bool LessonArchive::UnzipCloseFile()
 {
     _password.clear();
-    m_emptyArchive = false;
-    if (!_unzFile)
-        return true;
-    const int closed = unzClose(_unzFile);
-    _unzFile = nullptr;
-    return closed == UNZ_OK;
+    m_index = {};
+    const unzFile file = std::exchange(_unzFile, nullptr);
+    const bool closed = !file || unzClose(file) == UNZ_OK;
+    m_input.reset(); // minizip's close has let go of it
+    return closed;
 }
 
 bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
@@ -171,14 +155,19 @@ bool LessonArchive::UnzipFileTo(const QString &destination, bool overWrite)
 bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
 {
     m_failureReason.clear();
+    if (!m_input) { // nothing open: no first entry, and none to open
+        OutputErrorMessage(QStringLiteral("Failed"));
+        OutputErrorMessage(QStringLiteral("Error occurs"));
+        return false;
+    }
     if (refusedByStructure(destination))
         return false;
-    Extraction run(destination, overWrite, *m_input);
     // An archive without entries, checked sound, is extracted by doing nothing.
-    if (m_emptyArchive || (_unzFile && run.places.isEmpty())) {
+    if (m_index.entries.isEmpty()) {
         reportCompletion();
         return true;
     }
+    Extraction run(destination, overWrite, *m_input);
     if (unzGoToFirstFile(_unzFile) != UNZ_OK)
         OutputErrorMessage(QStringLiteral("Failed"));
 
@@ -193,37 +182,53 @@ bool LessonArchive::UnzipFileTo(const QByteArray &destination, bool overWrite)
         if (outcome == EntryOutcome::Extracted)
             reportProgress(++done, total);
     } while (unzGoToNextFile(_unzFile) == UNZ_OK);
+    // minizip stopped short of the index's last entry: the rest would be lost unsaid.
+    if (run.visited != m_index.entries.size()) {
+        OutputErrorMessage(QString::fromLatin1(ArchiveStructureCheck::kDamaged));
+        return false;
+    }
     reportCompletion();
     return true;
 }
 
+// The entry minizip stands on, which must be the index's next one; its data is
+// then read past the library as the index has it.
 LessonArchive::EntryOutcome LessonArchive::extractCurrentEntry(Extraction &run)
 {
-    // Sizes and offsets from the structure check's reading, which knows ZIP64 blocks.
-    const ArchiveStructureCheck::EntryPlace place = run.places.value(run.index++);
-    if (run.index > run.places.size() ||
-        (place.libraryOpens && unzOpenCurrentFile2(_unzFile, nullptr, nullptr, 1) != UNZ_OK)) {
+    const qsizetype at = run.visited++;
+    run.entry = at < m_index.entries.size() ? &m_index.entries[at] : nullptr;
+    // The minizip this system links reads no ZIP64 block of a central record on a
+    // 64-bit system: an entry whose local header offset is in one it cannot open.
+    const bool libraryOpens = run.entry && !run.entry->offsetIn64BitRecord;
+    if (libraryOpens && unzOpenCurrentFile2(_unzFile, nullptr, nullptr, 1) != UNZ_OK) {
         OutputErrorMessage(QStringLiteral("Error occurs"));
         return EntryOutcome::Failed;
     }
-    OpenEntry entry(_unzFile);
-    if (!readCurrentInfo(run)) {
+    // Open raw: the library checks the local record and finds the data. Closed on
+    // every way out.
+    const auto close = qScopeGuard([this] { unzCloseCurrentFile(_unzFile); });
+    QByteArray name;
+    if (!readCurrentName(name)) {
         OutputErrorMessage(QStringLiteral("Error occurs while getting file info"));
         return EntryOutcome::Failed;
     }
+    if (!run.entry || !agreesWithIndex(*run.entry, name, libraryOpens)) {
+        OutputErrorMessage(QString::fromLatin1(ArchiveStructureCheck::kDamaged));
+        return EntryOutcome::Failed;
+    }
+    run.name = NamePolicy::entryPath(name);
+    return extractIndexedEntry(run);
+}
 
-    // The data is read past the library: it inflates at most the 4096 bytes it is
-    // asked for per call, and copies raw data a byte at a time. The minizip this
-    // system links has no decryption of its own either.
-    ArchiveEntryStream::Entry data;
-    data.offset = place.dataOffset;
-    data.storedSize = run.info.compressed_size = place.storedSize;
-    data.declaredSize = run.info.uncompressed_size = place.declaredSize;
-    data.method = run.info.compression_method;
-    run.modified = place.modified;
-    if (run.info.flag & 1)
-        data.password = passwordBytes();
-    if ((run.info.flag & 1 && data.password.isEmpty()) || !run.stream.start(data)) {
+// The data is read past the library: it inflates at most the 4096 bytes it is asked
+// for per call, and copies raw data a byte at a time. The minizip this system links
+// has no decryption of its own either.
+LessonArchive::EntryOutcome LessonArchive::extractIndexedEntry(Extraction &run)
+{
+    const ArchiveIndex::Entry &entry = *run.entry;
+    const bool encrypted = entry.flags & ArchiveRecord::kEncrypted;
+    const QByteArray password = encrypted ? passwordBytes() : QByteArray();
+    if ((encrypted && password.isEmpty()) || !run.stream.start(entry, password)) {
         OutputErrorMessage(QStringLiteral("Error occurs"));
         return EntryOutcome::Failed;
     }
@@ -231,24 +236,31 @@ LessonArchive::EntryOutcome LessonArchive::extractCurrentEntry(Extraction &run)
         OutputErrorMessage(QString::fromLatin1(kEntryOutside));
         return EntryOutcome::Failed;
     }
-    if (run.name.isFolder)
-        return extractFolderEntry(run);
-
-    return extractFileEntry(run);
+    return run.name.isFolder ? extractFolderEntry(run) : extractFileEntry(run);
 }
 
 // The entry's record, then its name into a buffer sized for it exactly.
-bool LessonArchive::readCurrentInfo(Extraction &run)
+bool LessonArchive::readCurrentName(QByteArray &name)
 {
-    run.info = unz_file_info{};
-    if (unzGetCurrentFileInfo(_unzFile, &run.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+    unz_file_info info{};
+    if (unzGetCurrentFileInfo(_unzFile, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
         return false;
-    QByteArray raw(static_cast<qsizetype>(run.info.size_filename) + 1, '\0');
-    unz_file_info again{}; // this minizip writes the record whether asked for or not
-    unzGetCurrentFileInfo(_unzFile, &again, raw.data(), static_cast<uLong>(raw.size()), nullptr, 0,
+    name = QByteArray(static_cast<qsizetype>(info.size_filename) + 1, '\0');
+    unzGetCurrentFileInfo(_unzFile, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0,
                           nullptr, 0);
-    run.name = ArchiveEntryName::parse(QByteArray(raw.constData())); // up to the first NUL
+    name.chop(1);
     return true;
+}
+
+// minizip walks the directory on its own. The entry it stands on must be the index's:
+// its record where the index read it, under the same name, and, once opened, its data
+// where the index found it. A file changed in place since the index was read, or a
+// directory the two read differently, so stops the extraction.
+bool LessonArchive::agreesWithIndex(const ArchiveIndex::Entry &entry, const QByteArray &name,
+                                    bool opened) const
+{
+    return unzGetOffset64(_unzFile) == entry.centralOffset && name == entry.name &&
+           (!opened || unzGetCurrentFileZStreamPos64(_unzFile) == entry.dataOffset);
 }
 
 LessonArchive::EntryOutcome LessonArchive::extractFolderEntry(Extraction &run)
@@ -297,8 +309,9 @@ LessonArchive::EntryOutcome LessonArchive::copyCurrentEntry(Extraction &run, int
         run.file.commit(static_cast<std::size_t>(n));
     }
     // The UTC time of an extended timestamp is exact; a DOS time is local time.
-    const time_t modified = run.modified ? static_cast<time_t>(*run.modified)
-                                         : run.clock.toEpoch(run.info.dosDate, run.info.tmu_date);
+    const ArchiveIndex::Entry &entry = *run.entry;
+    const time_t modified =
+        entry.modified ? static_cast<time_t>(*entry.modified) : run.clock.toEpoch(entry.dosDate);
     const bool written = run.file.finish(
         modified, opensToEveryone(run.destination.fullPath(components, components.size())));
 
@@ -308,9 +321,9 @@ LessonArchive::EntryOutcome LessonArchive::copyCurrentEntry(Extraction &run, int
     else if (!written)
         fault = kWriteFailed;
     // The library stops quietly at the declared size of a damaged entry.
-    else if (run.file.total() != run.info.uncompressed_size || !run.stream.endedExactly())
+    else if (run.file.total() != entry.uncompressedSize || !run.stream.endedExactly())
         fault = kSizeMismatch;
-    else if (run.file.crc() != run.info.crc)
+    else if (run.file.crc() != entry.crc)
         fault = kCrcFailed;
     else if (!run.file.putInPlace())
         fault = kWriteFailed;
@@ -346,10 +359,8 @@ LessonArchive::EntryOutcome LessonArchive::failWriting()
 
 bool LessonArchive::refusedByStructure(const QByteArray &destination)
 {
-    if (!_unzFile)
-        return false;
-    const QString reason = ArchiveStructureCheck::refusalReason(m_input->descriptor(), destination,
-                                                                !passwordBytes().isEmpty());
+    const QString reason =
+        ArchiveStructureCheck::refusalReason(m_index, destination, !passwordBytes().isEmpty());
     if (reason.isEmpty())
         return false;
     OutputErrorMessage(reason);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Unspool/LessonArchiveDelegate.h"
+#include "Unspool/archive/ArchiveIndex.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -63,7 +64,10 @@ class LessonArchive
     struct Extraction; // the per-call state of UnzipFileTo, defined beside it
     enum class EntryOutcome { Extracted, Skipped, Failed };
     EntryOutcome extractCurrentEntry(Extraction &run);
-    bool readCurrentInfo(Extraction &run);
+    EntryOutcome extractIndexedEntry(Extraction &run);
+    bool readCurrentName(QByteArray &name);
+    bool agreesWithIndex(const ArchiveIndex::Entry &entry, const QByteArray &name,
+                         bool opened) const;
     EntryOutcome extractFolderEntry(Extraction &run);
     EntryOutcome extractFileEntry(Extraction &run);
     EntryOutcome copyCurrentEntry(Extraction &run, int folderFd);
@@ -79,14 +83,15 @@ class LessonArchive
         void operator()(ArchiveZipWriter *writer) const;
     };
 
-    // How the open archive is read, by minizip and by the extraction alike.
+    // The archive open for reading, as minizip and the extraction read it, or null;
+    // and its index, read once when it opened.
     std::unique_ptr<ArchiveInputFile> m_input;
+    ArchiveIndex m_index;
     std::unique_ptr<ArchiveZipWriter, ZipWriterRelease> _zipFile;
     void *_unzFile = nullptr;
     QString _password;
     LessonArchiveDelegate *_delegate = nullptr;
     int _numberOfEntries = 0;
-    bool m_emptyArchive = false; // open, though the library refused it: nothing in it
     Extraction *m_run = nullptr; // during UnzipFileTo
     QString m_failureReason;
 };

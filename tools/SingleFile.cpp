@@ -1,8 +1,7 @@
 #include "tools/SingleFile.h"
 
-#include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveIndex.h"
 #include "Unspool/archive/ArchiveRecordLayout.h"
-#include "Unspool/archive/ArchiveStructureCheck.h"
 #include "foundation_ext/FileDescriptor.h"
 #include "foundation_ext/FileIO.h"
 #include "foundation_ext/RenameWithoutReplacing.h"
@@ -83,16 +82,16 @@ bool collectRuntime(const QString &bundle, QList<RuntimeFile> &files, QString &w
     return true;
 }
 
-// Whether the entry's stored bytes at `place` inflate to exactly the runtime file.
-bool entryHolds(int archive, const ArchiveStructureCheck::EntryPlace &place, int method,
-                const RuntimeFile &file)
+// Whether the entry's stored bytes inflate to exactly the runtime file.
+bool entryHolds(int archive, const ArchiveIndex::Entry &entry, const RuntimeFile &file)
 {
+    const int method = entry.method;
     z_stream stream{};
     if (method == 8 && inflateInit2(&stream, -MAX_WBITS) != Z_OK)
         return false;
     QCryptographicHash hash(QCryptographicHash::Sha256);
     std::vector<char> in(kPiece), out(kPiece);
-    std::uint64_t at = place.dataOffset, left = place.storedSize, made = 0;
+    std::uint64_t at = entry.dataOffset, left = entry.compressedSize, made = 0;
     int status = Z_OK;
     while (left > 0 && status == Z_OK) {
         const ssize_t n = preadUpTo(archive, in.data(), std::min<std::uint64_t>(left, kPiece), at);
@@ -127,27 +126,28 @@ bool findInArchive(const QString &archivePath, QList<RuntimeFile> &files)
 {
     const FileDescriptor archive(
         ::open(QFile::encodeName(archivePath).constData(), O_RDONLY | O_CLOEXEC));
-    const ArchiveCentralDirectory directory = ArchiveCentralDirectory::read(archive.get());
-    const QList<ArchiveStructureCheck::EntryPlace> places =
-        ArchiveStructureCheck::entryPlaces(archive.get());
-    if (directory.status != ArchiveCentralDirectory::Status::Read ||
-        places.size() != directory.entries.size())
+    const ArchiveIndex index = ArchiveIndex::read(archive.get());
+    const auto placed = [&index](const ArchiveIndex::Entry &e) {
+        return e.dataWithin(index.fileSize);
+    };
+    if (index.status != ArchiveIndex::Status::Read ||
+        !std::all_of(index.entries.begin(), index.entries.end(), placed))
         return false;
     QHash<QByteArray, qsizetype> byName;
-    for (qsizetype i = 0; i < directory.entries.size(); ++i)
-        byName.insert(directory.entries[i].name, i);
+    for (qsizetype i = 0; i < index.entries.size(); ++i)
+        byName.insert(index.entries[i].name, i);
     for (RuntimeFile &file : files) {
         const QByteArray name = (kLauncherFolder + file.path.mid(kRuntimeFolder.size())).toUtf8();
         const qsizetype i = byName.value(name, -1);
         if (i < 0)
             continue;
-        const ArchiveCentralEntry &entry = directory.entries[i];
-        if ((entry.flags & 1) || (entry.method != 0 && entry.method != 8) ||
-            !entryHolds(archive.get(), places[i], entry.method, file))
+        const ArchiveIndex::Entry &entry = index.entries[i];
+        if ((entry.flags & ArchiveRecord::kEncrypted) || (entry.method != 0 && entry.method != 8) ||
+            !entryHolds(archive.get(), entry, file))
             continue;
         file.inArchive = true;
-        file.offset = entry.localHeaderOffset + directory.shift; // shifted by the caller
-        file.stored = places[i].storedSize;
+        file.offset = entry.headerAt; // shifted by the caller
+        file.stored = entry.compressedSize;
     }
     return true;
 }

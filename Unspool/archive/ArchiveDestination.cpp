@@ -35,7 +35,10 @@ void closeHeld(int &fd)
 
 } // namespace
 
-ArchiveDestination::ArchiveDestination(const QByteArray &path) : m_path(absolutePath(path)) {}
+ArchiveDestination::ArchiveDestination(const QByteArray &path)
+    : m_path(withoutTrailingSlashes(path))
+{
+}
 
 ArchiveDestination::~ArchiveDestination()
 {
@@ -47,10 +50,13 @@ ArchiveDestination::~ArchiveDestination()
 
 QByteArray ArchiveDestination::fullPath(const QList<QByteArray> &components, qsizetype count) const
 {
-    QByteArray path = m_path == "/" ? QByteArray() : m_path;
-    for (qsizetype i = 0; i < count; ++i)
-        path += '/' + components.at(i);
-    return path.isEmpty() ? QByteArray("/") : path;
+    QByteArray path = m_path;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (!path.isEmpty() && !path.endsWith('/'))
+            path += '/';
+        path += components.at(i);
+    }
+    return path;
 }
 
 int ArchiveDestination::folder(const QList<QByteArray> &components, qsizetype count)
@@ -89,10 +95,13 @@ bool ArchiveDestination::openDestination()
     if (m_destination.fd >= 0)
         return true;
     // The destination itself is the caller's choice and may be reached through links.
-    m_destination.fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // An empty one is the working folder, as a name joined to it stands alone.
+    const QByteArray path = m_path.isEmpty() ? QByteArray(".") : m_path;
+    m_destination.fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_destination.fd < 0 && errno == ENOENT) {
-        CreateDirectoriesWithIntermediates::createDirectoryAtPath(m_path, true);
-        m_destination.fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        // The shared folder creation takes every path from the root.
+        CreateDirectoriesWithIntermediates::createDirectoryAtPath(absolutePath(path), true);
+        m_destination.fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
     return m_destination.fd >= 0;
 }

@@ -16,7 +16,8 @@
 class ArchiveDestination
 {
   public:
-    // `path` as file-system bytes; a relative path is taken from the working folder.
+    // `path` as file-system bytes. A relative path is taken from the working folder
+    // and stays relative in every full path, so only the path given counts.
     explicit ArchiveDestination(const QByteArray &path);
     ~ArchiveDestination();
     ArchiveDestination(const ArchiveDestination &) = delete;

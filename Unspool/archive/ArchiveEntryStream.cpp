@@ -26,22 +26,22 @@ ArchiveEntryStream::ArchiveEntryStream(ArchiveInputFile &input)
 
 ArchiveEntryStream::~ArchiveEntryStream() = default;
 
-bool ArchiveEntryStream::start(const Entry &entry)
+bool ArchiveEntryStream::start(const ArchiveIndex::Entry &entry, const QByteArray &password)
 {
     m_deflated = entry.method == Z_DEFLATED;
-    m_position = entry.offset;
-    m_storedLeft = entry.storedSize;
-    m_contentLeft = entry.declaredSize;
+    m_position = entry.dataOffset;
+    m_storedLeft = entry.compressedSize;
+    m_contentLeft = entry.uncompressedSize;
     m_next = nullptr;
     m_available = 0;
     // An empty file may come as a deflated entry without any deflate stream.
-    m_streamEnded = m_deflated && entry.storedSize == 0 && entry.declaredSize == 0;
+    m_streamEnded = m_deflated && entry.compressedSize == 0 && entry.uncompressedSize == 0;
     m_damaged = false;
     m_endedExactly = false;
     m_cipher.reset();
     m_headerLeft = 0;
-    if (!entry.password.isEmpty()) {
-        m_cipher.emplace(entry.password);
+    if (!password.isEmpty()) {
+        m_cipher.emplace(password);
         m_headerLeft = ArchiveCipher::kHeaderSize;
     }
     if (m_deflated && (!m_inflater->ok || inflateReset(&m_inflater->stream) != Z_OK))

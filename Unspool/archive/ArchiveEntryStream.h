@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Unspool/archive/ArchiveCipher.h"
+#include "Unspool/archive/ArchiveIndex.h"
 
 #include <QByteArray>
 
@@ -26,16 +27,10 @@ class ArchiveEntryStream
     ArchiveEntryStream(const ArchiveEntryStream &) = delete;
     ArchiveEntryStream &operator=(const ArchiveEntryStream &) = delete;
 
-    struct Entry {
-        std::uint64_t offset = 0;     // of the stored bytes (an encryption header first)
-        std::uint64_t storedSize = 0; // as the directory gives it
-        std::uint64_t declaredSize = 0;
-        unsigned long method = 0; // stored (0) or deflated (8)
-        QByteArray password;      // empty: not encrypted
-    };
-
-    // Starts reading `entry`; false when its method is neither stored nor deflate.
-    bool start(const Entry &entry);
+    // Starts reading `entry` as the index has it: its stored bytes (an encryption
+    // header first), stored and declared size and method. An empty `password` means
+    // it is not encrypted. False when the method is neither stored nor deflate.
+    bool start(const ArchiveIndex::Entry &entry, const QByteArray &password);
 
     // Up to `size` bytes of content placed in `out`; 0 at the end, negative when
     // the data is damaged or the archive cannot be read.

@@ -87,27 +87,18 @@ struct ArchiveInputFile::File {
         return w->bytes.get() + offset;
     }
 
+    // minizip's reads: its records, a few bytes each, through the windows.
     uLong read(char *into, uLong size)
     {
-        if (failed)
-            return 0;
-        if (size >= windowSize) {
-            const ssize_t n = readAt(into, size, position);
-            if (n <= 0)
-                return 0;
-            position += static_cast<std::uint64_t>(n);
-            return static_cast<uLong>(n);
-        }
         uLong done = 0;
+        std::size_t got = 0;
         while (done < size) {
-            Window *w = windowAt(position);
-            if (!w)
+            const char *piece = view(position, size - done, got);
+            if (!piece || got == 0)
                 break;
-            const std::size_t offset = static_cast<std::size_t>(position - w->start);
-            const std::size_t piece = std::min<std::size_t>(w->fill - offset, size - done);
-            std::memcpy(into + done, w->bytes.get() + offset, piece);
-            done += static_cast<uLong>(piece);
-            position += piece;
+            std::memcpy(into + done, piece, got);
+            done += static_cast<uLong>(got);
+            position += got;
         }
         return done;
     }
@@ -123,31 +114,34 @@ ArchiveInputFile::File *inputFile(voidpf stream)
 
 } // namespace
 
-voidpf ZCALLBACK ArchiveInputFile::openFile(voidpf opaque, const void *filename, int mode)
+bool ArchiveInputFile::open(const QByteArray &path)
 {
-    if (!filename || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
-        return nullptr;
     // O_NONBLOCK: a FIFO at the path must not hang the open; it is refused below.
-    const int fd = ::open(static_cast<const char *>(filename), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return nullptr;
+        return false;
     struct stat st {
     };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
-        return nullptr;
+        return false;
     }
-    auto *file = new File;
-    file->fd = fd;
-    file->windowSize = static_cast<std::size_t>(
+    m_file = std::make_unique<File>();
+    m_file->fd = fd;
+    m_file->windowSize = static_cast<std::size_t>(
         std::clamp<off_t>(st.st_size, 4096, static_cast<off_t>(kWindowSize)));
-    static_cast<ArchiveInputFile *>(opaque)->m_open = file;
-    return file;
+    return true;
 }
 
 namespace
 {
+
+voidpf ZCALLBACK openFile(voidpf file, const void *, int mode)
+{
+    const bool reading = (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ;
+    return reading ? file : nullptr;
+}
 
 uLong ZCALLBACK readFile(voidpf, voidpf stream, void *buf, uLong size)
 {
@@ -196,31 +190,25 @@ int ZCALLBACK testError(voidpf, voidpf stream)
     return inputFile(stream)->failed ? 1 : 0;
 }
 
-} // namespace
-
-int ZCALLBACK ArchiveInputFile::closeFile(voidpf opaque, voidpf stream)
+int ZCALLBACK closeFile(voidpf, voidpf)
 {
-    File *file = inputFile(stream);
-    auto *owner = static_cast<ArchiveInputFile *>(opaque);
-    if (owner->m_open == file)
-        owner->m_open = nullptr;
-    const int closed = ::close(file->fd);
-    file->fd = -1;
-    delete file;
-    return closed == 0 ? 0 : EOF;
+    return 0; // the file stays open for its owner
 }
 
+} // namespace
+
+ArchiveInputFile::ArchiveInputFile() = default;
 ArchiveInputFile::~ArchiveInputFile() = default;
 
 const char *ArchiveInputFile::view(std::uint64_t offset, std::size_t want, std::size_t &got)
 {
     got = 0;
-    return m_open ? m_open->view(offset, want, got) : nullptr;
+    return m_file ? m_file->view(offset, want, got) : nullptr;
 }
 
 int ArchiveInputFile::descriptor() const
 {
-    return m_open ? m_open->fd : -1;
+    return m_file ? m_file->fd : -1;
 }
 
 zlib_filefunc64_def ArchiveInputFile::functions()
@@ -233,6 +221,6 @@ zlib_filefunc64_def ArchiveInputFile::functions()
     functions.zseek64_file = seekFile;
     functions.zclose_file = closeFile;
     functions.zerror_file = testError;
-    functions.opaque = this;
+    functions.opaque = m_file.get();
     return functions;
 }

@@ -1,6 +1,6 @@
 #include "Unspool/archive/ArchiveSpaceNeed.h"
 
-#include "Unspool/archive/ArchiveEntryName.h"
+#include "naming/NamePolicy.h"
 
 #include <QHash>
 
@@ -37,7 +37,7 @@ std::uint64_t freedByReplacing(const QByteArray &path, dev_t destinationDevice)
 namespace ArchiveSpaceNeed
 {
 
-std::uint64_t bytesNeeded(const QList<ArchiveCentralEntry> &entries, const QByteArray &destination)
+std::uint64_t bytesNeeded(const QList<ArchiveIndex::Entry> &entries, const QByteArray &destination)
 {
     struct stat root {
     };
@@ -49,8 +49,8 @@ std::uint64_t bytesNeeded(const QList<ArchiveCentralEntry> &entries, const QByte
     std::uint64_t added = 0;
     std::uint64_t freed = 0;
     std::uint64_t peak = 0;
-    for (const ArchiveCentralEntry &entry : entries) {
-        const ArchiveEntryName name = ArchiveEntryName::parse(entry.name);
+    for (const ArchiveIndex::Entry &entry : entries) {
+        const NamePolicy::EntryPath name = NamePolicy::entryPath(entry.name);
         if (name.isFolder || name.leadsOutside)
             continue;
         const QByteArray relative = name.components.join('/');

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveIndex.h"
 
 #include <QByteArray>
 #include <QList>
@@ -19,6 +19,6 @@ namespace ArchiveSpaceNeed
 // rename, only when it is a regular file with a single link on the destination's
 // file system (a file with other links frees nothing, a link frees nothing of its
 // target), and then for no more than the blocks it holds.
-std::uint64_t bytesNeeded(const QList<ArchiveCentralEntry> &entries, const QByteArray &destination);
+std::uint64_t bytesNeeded(const QList<ArchiveIndex::Entry> &entries, const QByteArray &destination);
 
 } // namespace ArchiveSpaceNeed

@@ -1,22 +1,23 @@
 #include "Unspool/archive/ArchiveTime.h"
 
-#include <unzip.h>
-
 namespace ArchiveTime
 {
 
-time_t LocalTimeConverter::toEpoch(unsigned long dosDate, const tm_unz &fields)
+time_t LocalTimeConverter::toEpoch(unsigned long dosDate)
 {
     if (m_haveLast && dosDate == m_lastDosDate)
         return m_lastEpoch;
+    const auto field = [dosDate](int shift, unsigned long mask) {
+        return static_cast<int>(dosDate >> shift & mask);
+    };
     struct tm local {
     };
-    local.tm_sec = static_cast<int>(fields.tm_sec);
-    local.tm_min = static_cast<int>(fields.tm_min);
-    local.tm_hour = static_cast<int>(fields.tm_hour);
-    local.tm_mday = static_cast<int>(fields.tm_mday);
-    local.tm_mon = static_cast<int>(fields.tm_mon);
-    local.tm_year = static_cast<int>(fields.tm_year) - 1900;
+    local.tm_sec = field(0, 0x1F) * 2;
+    local.tm_min = field(5, 0x3F);
+    local.tm_hour = field(11, 0x1F);
+    local.tm_mday = field(16, 0x1F);
+    local.tm_mon = field(21, 0x0F) - 1;
+    local.tm_year = field(25, 0x7F) + 80;
     local.tm_isdst = -1; // whether summer time applies is the time zone's business
     m_lastEpoch = mktime(&local);
     m_lastDosDate = dosDate;

@@ -3,20 +3,18 @@
 #include <cstdint>
 #include <ctime>
 
-struct tm_unz_s;
-
 // Conversions between DOS time stamps (local wall-clock time, two-second steps)
 // and file times.
 namespace ArchiveTime
 {
 
-// Seconds since the epoch for a DOS time read as local time in the Gregorian
-// calendar. Consecutive entries usually share a stamp, so the last conversion is
-// kept and reused for the same `dosDate`.
+// Seconds since the epoch for a DOS time stamp (the date in the high half, the time
+// in the low) read as local time in the Gregorian calendar. Consecutive entries
+// usually share a stamp, so the last conversion is kept and reused for the same one.
 class LocalTimeConverter
 {
   public:
-    time_t toEpoch(unsigned long dosDate, const tm_unz_s &fields);
+    time_t toEpoch(unsigned long dosDate);
 
   private:
     unsigned long m_lastDosDate = 0;

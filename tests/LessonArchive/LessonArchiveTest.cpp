@@ -1,11 +1,11 @@
 // The archive class: rules no run from outside can single out, and its public face
 // against Info-ZIP and Python's zipfile.
 #include "Unspool/LessonArchive.h"
-#include "Unspool/archive/ArchiveEntryName.h"
 #include "Unspool/archive/ArchiveEntryStream.h"
 #include "Unspool/archive/ArchiveInputFile.h"
 #include "Unspool/archive/ArchiveSpaceNeed.h"
 #include "Unspool/archive/ArchiveZipWriter.h"
+#include "naming/NamePolicy.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/RowPrinting.h"
@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ using EntryNames = Table<NameRow>;
 
 TEST_P(EntryNames, SplitAsExpected)
 {
-    const ArchiveEntryName name = ArchiveEntryName::parse(GetParam().raw);
+    const NamePolicy::EntryPath name = NamePolicy::entryPath(GetParam().raw);
     EXPECT_EQ(name.components, GetParam().components);
     EXPECT_EQ(name.isFolder, GetParam().isFolder);
     EXPECT_EQ(name.leadsOutside, GetParam().leadsOutside);
@@ -103,23 +104,22 @@ TEST_P(EntryStream, GivesTheDeclaredContentAndTellsWhetherItEndedExactly)
     QTemporaryDir dir;
     ASSERT_TRUE(testfiles::write(dir.path() + "/a", QByteArray(1000, 'p') + stored + "more"));
     ArchiveInputFile input;
-    zlib_filefunc64_def io = input.functions();
-    voidpf file = io.zopen64_file(io.opaque, QFile::encodeName(dir.path() + "/a"), 5);
-    ASSERT_NE(file, nullptr); // read-only, existing
-    ArchiveEntryStream::Entry entry{1000, std::uint64_t(stored.size() + row.storedMore),
-                                    std::uint64_t(content.size() - row.declaredLess),
-                                    row.deflated ? 8ul : 0ul, row.encrypted ? "secret" : ""};
+    ASSERT_TRUE(input.open(QFile::encodeName(dir.path() + "/a")));
+    ArchiveIndex::Entry entry;
+    entry.dataOffset = 1000;
+    entry.compressedSize = std::uint64_t(stored.size() + row.storedMore);
+    entry.uncompressedSize = std::uint64_t(content.size() - row.declaredLess);
+    entry.method = row.deflated ? 8 : 0;
     ArchiveEntryStream stream(input);
     for (int pass = 0; pass < 2; ++pass) { // one stream serves entry after entry
-        ASSERT_TRUE(stream.start(entry));
+        ASSERT_TRUE(stream.start(entry, row.encrypted ? "secret" : ""));
         QByteArray out, room(qsizetype(row.room), '\0');
         long n = 0;
         while ((n = stream.read(room.data(), row.room)) > 0)
             out.append(room.constData(), n);
-        EXPECT_EQ(out, content.left(qsizetype(entry.declaredSize)));
+        EXPECT_EQ(out, content.left(qsizetype(entry.uncompressedSize)));
         EXPECT_EQ(n == 0 && stream.endedExactly(), row.endsExactly) << "read gave " << n;
     }
-    io.zclose_file(io.opaque, file);
 }
 
 const StreamRow kStreams[] = {
@@ -163,7 +163,7 @@ TEST_P(SpaceNeeded, CountsOnlyWhatAReplacementFrees)
     testfiles::write(box.path() + "/big", QByteArray(5000, 'x'));
     if (row.aLinksOut)
         QFile::link(box.path() + "/big", dest + "/a.bin");
-    const QList<ArchiveCentralEntry> entries{{"a.bin", 0, 0, 0, 1000}, {"./b.bin", 0, 0, 0, 3000}};
+    const QList<ArchiveIndex::Entry> entries{{"a.bin", 0, 0, 0, 1000}, {"./b.bin", 0, 0, 0, 3000}};
     EXPECT_EQ(ArchiveSpaceNeed::bytesNeeded(entries, QFile::encodeName(dest)), row.needed);
 }
 
@@ -442,6 +442,96 @@ const OverwriteRow kOverwrites[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Overwrite, ::testing::ValuesIn(kOverwrites), rows::byName);
 
+// ---- A second open that fails leaves the archive open before as it was, its count and
+// its password included; one that succeeds replaces it.
+
+struct ReopenRow {
+    const char *name;
+    const char *second; // at the second path: null nothing, "zip" an archive, else these bytes
+    bool opens;
+    const char *extracted; // the source folder whose tree comes out
+    int count;
+};
+using Reopen = ArchiveRows<ReopenRow>;
+
+void PrintTo(const ReopenRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("second", row.second);
+}
+
+TEST_P(Reopen, FailureKeepsTheFirstArchive)
+{
+    const ReopenRow &row = GetParam();
+    ASSERT_TRUE(testfiles::write(path("first/a.txt"), "a") &&
+                testfiles::write(path("first/b/c.txt"), "c") &&
+                testfiles::write(path("other/z.txt"), "z"));
+    ASSERT_TRUE(tool(path("first"), {"zip", "-q", "-P", "pw", "../first.zip", "a.txt", "b/c.txt"}));
+    const bool made =
+        !row.second || (QByteArray(row.second) == "zip"
+                            ? tool(path("other"), {"zip", "-q", "../second.zip", "z.txt"})
+                            : testfiles::write(path("second.zip"), row.second));
+    ASSERT_TRUE(made);
+    LessonArchive zip;
+    zip.setDelegate(&delegate);
+    ASSERT_TRUE(zip.UnzipOpenFile(path("first.zip"), "pw"));
+    ASSERT_EQ(zip.getNumberOfEntries(), 2);
+    EXPECT_EQ(zip.UnzipOpenFile(path("second.zip"), "wrong"), row.opens);
+    EXPECT_EQ(zip.getNumberOfEntries(), row.count);
+    EXPECT_TRUE(zip.UnzipFileTo(path("dest"), true)) << delegate.errors.join('|').toStdString();
+    EXPECT_EQ(testfiles::tree(path("dest")), testfiles::tree(path(row.extracted)));
+}
+
+const ReopenRow kReopens[] = {
+    {"second_archive_replaces_the_first", "zip", true, "other", 1},
+    {"missing_second_keeps_the_first", nullptr, false, "first", 2},
+    {"second_not_an_archive_keeps_the_first", "not an archive at all", false, "first", 2},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, Reopen, ::testing::ValuesIn(kReopens), rows::byName);
+
+// ---- Items of bundles are opened to everyone by the destination as given: a relative one
+// is joined to the working folder as it stands, so the working folder's own name (here in
+// x.app) does not count.
+
+struct BundleModeRow {
+    const char *name;
+    const char *workingFolder, *destination; // below the temporary folder
+    bool absolute;                           // the destination is given whole
+    bool pageOpened;
+};
+using BundleModes = ArchiveRows<BundleModeRow>;
+
+void PrintTo(const BundleModeRow &row, std::ostream *out)
+{
+    rows::Print(out, row.name)("workingFolder", row.workingFolder)("destination", row.destination)(
+        "absolute", row.absolute);
+}
+
+TEST_P(BundleModes, FollowTheDestinationAsGiven)
+{
+    const BundleModeRow &row = GetParam();
+    ASSERT_TRUE(testfiles::write(path("src/page.html"), "p") &&
+                testfiles::write(path("src/Lesson.app/run"), "r"));
+    ASSERT_TRUE(tool(path("src"), {"zip", "-q", "../b.zip", "page.html", "Lesson.app/run"}));
+    ASSERT_TRUE(QDir().mkpath(path(row.workingFolder)));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(path(row.workingFolder)));
+    const auto back = qScopeGuard([&before] { QDir::setCurrent(before); });
+    LessonArchive zip;
+    ASSERT_TRUE(zip.UnzipOpenFile(path("b.zip")));
+    const QString dest = row.absolute ? path(row.destination)
+                                      : QDir(path(row.workingFolder)).filePath(row.destination);
+    ASSERT_TRUE(zip.UnzipFileTo(row.absolute ? dest : QString(row.destination), true));
+    EXPECT_EQ(testfiles::modeOf(dest + "/Lesson.app/run") & 07777, 0777u);
+    EXPECT_EQ((testfiles::modeOf(dest + "/page.html") & 07777) == 0777, row.pageOpened);
+}
+
+const BundleModeRow kBundleModes[] = {
+    {"relative_from_a_working_folder_in_x_app", "x.app/work", "dest", false, false},
+    {"relative_through_x_app", "work", "x.app/dest", false, true},
+    {"absolute_through_x_app", "work", "x.app/dest", true, true},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, BundleModes, ::testing::ValuesIn(kBundleModes), rows::byName);
+
 // Read in many pieces from both ends; every entry counts once, in order, then completion.
 // A byte flipped in the large file (the writer's own thread writes and sums most of it)
 // then stops the run with the CRC text, and the earlier copy stays.
@@ -488,6 +578,31 @@ TEST_F(Archive, ReadsTheFileItOpenedAndNeverAFifo)
     EXPECT_EQ(testfiles::read(path("dest/a.txt")), "alpha");
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.zip")), 0600), 0);
     EXPECT_FALSE(zip.UnzipOpenFile(path("pipe.zip")));
+}
+
+// The archive is changed in place once opened: past a large first entry minizip reads the
+// directory afresh and walks to a record the index holds under another name. Nothing is
+// written under the new name; the run stops at that entry.
+TEST_F(Archive, EntryRenamedInTheFileAfterOpeningIsRefused)
+{
+    QByteArray noise(1 << 20, '\0'); // stored: it does not deflate
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    ASSERT_TRUE(testfiles::write(path("src/big.bin"), noise) &&
+                testfiles::write(path("src/small.txt"), "small"));
+    ASSERT_TRUE(tool(path("src"), {"zip", "-q", "../r.zip", "big.bin", "small.txt"}));
+    ASSERT_TRUE(extract("r.zip", "control"));
+    EXPECT_EQ(testfiles::tree(path("control")), testfiles::tree(path("src")));
+
+    LessonArchive zip;
+    zip.setDelegate(&delegate);
+    ASSERT_TRUE(zip.UnzipOpenFile(path("r.zip")));
+    QFile file(path("r.zip"));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const qint64 central = file.readAll().lastIndexOf("small.txt");
+    ASSERT_TRUE(file.seek(central + 2) && file.write("e", 1) == 1 && file.flush());
+    EXPECT_FALSE(zip.UnzipFileTo(path("dest"), true));
+    EXPECT_EQ(delegate.errors, QStringList{"Error occurs: archive structure is damaged"});
+    EXPECT_FALSE(QFileInfo::exists(path("dest/smell.txt")));
 }
 
 // Another thread keeps exchanging the top folder with a link to outside while the nested

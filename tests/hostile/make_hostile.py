@@ -27,7 +27,7 @@ def block(values):  # a ZIP64 extra block
     return struct.pack("<HH", 1, 8 * len(values)) + b"".join(struct.pack("<Q", value) for value in values) if values else b""
 
 
-class Entry:  # one entry; bends: payload crc csize usize flags ext made_by offset z64 z64off c64 l64
+class Entry:  # one entry; bends: payload crc csize usize flags ext made_by offset z64 z64off c64 l64 lname
     def __init__(self, name, data=TEXT, method=8, **bends):
         self.name = name if isinstance(name, bytes) else name.encode()
         self.data, self.method, self.bends, self.at = data, method, bends, 0  # at: its local header's offset
@@ -47,7 +47,7 @@ class Entry:  # one entry; bends: payload crc csize usize flags ext made_by offs
         if central:
             return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, self.bends.get("made_by", 20), 45, *fields,
                                0, 0, 0, self.bends.get("ext", 0), offset) + self.name + extra
-        return struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, *fields) + self.name + extra
+        return struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, *fields) + self.bends.get("lname", self.name) + extra
 
 
 def forge_zip(entries, prefix=b"", count=None, adjust=False, share=False, end64=None):
@@ -142,6 +142,8 @@ row("overlap_central_directory", lesson_zip(Entry("n", NOISE, 0, csize=len(NOISE
 row("ratio_4GB", lesson_zip(Entry("r", b"x" * 1000, usize=4_000_000_000)), "ratio")
 row("local_header_past_the_end", lesson_zip(Entry("far", offset=10_000_000)), "outside")
 row("local_header_not_there", lesson_zip(Entry("nowhere", offset=3)), "damaged")
+# A reader going by local headers would write another file than the central record names.
+row("local_header_names_another_file", lesson_zip(Entry("notes.txt", lname=b"evil!.txt")), "damaged")
 row("sizes_beyond_free_space", lesson_zip(*[Entry("c%d" % number, b"x", 0, usize=MARKER - 1)  # each the most short of ZIP64
                                             for number in range(free.f_bavail * free.f_frsize // (MARKER - 1) + 2)]), "space")
 row("count_wrapped_past_65535", forge_zip([Entry("f/%05d" % number, b"", 0) for number in range(65539)]), "count")

@@ -1,4 +1,4 @@
-#include "Unspool/archive/ArchiveCentralDirectory.h"
+#include "Unspool/archive/ArchiveIndex.h"
 
 #include "Unspool/archive/ArchiveRecordLayout.h"
 #include "foundation_ext/FileIO.h"
@@ -13,13 +13,16 @@ using namespace ArchiveRecord;
 namespace
 {
 
-using Status = ArchiveCentralDirectory::Status;
+using Status = ArchiveIndex::Status;
+using Entry = ArchiveIndex::Entry;
+using Local = ArchiveIndex::Local;
 
 constexpr qsizetype kLocatorSearch = 0xFFFF; // minizip's search, back from the end
 const QByteArray kEndBytes = signature(kEndSignature);
 const QByteArray kLocatorBytes = signature(kLocatorSignature);
 const QByteArray kEnd64Bytes = signature(kEnd64Signature);
 const QByteArray kCentralBytes = signature(kCentralSignature);
+const QByteArray kLocalBytes = signature(kLocalSignature);
 
 // What the end records say: the directory's entry count, size and offset, and
 // where it must end (where the record after it begins, shift included).
@@ -79,8 +82,7 @@ Status readEnd64(int fd, std::uint64_t at, std::uint64_t locatorAt, EndValues &v
 // every field still holding the marker. The same walk here, refused where minizip
 // would read past the extra field, where a block is shorter than the values taken
 // from it, or where a marked field finds no value.
-bool readZip64Values(const QByteArray &bytes, qsizetype extraAt, qsizetype extraSize,
-                     ArchiveCentralEntry &entry)
+bool readZip64Values(const QByteArray &bytes, qsizetype extraAt, qsizetype extraSize, Entry &entry)
 {
     std::uint64_t *const fields[] = {&entry.uncompressedSize, &entry.compressedSize,
                                      &entry.localHeaderOffset};
@@ -133,7 +135,10 @@ std::optional<std::int64_t> extendedModified(const QByteArray &bytes, qsizetype 
     return std::nullopt;
 }
 
-Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &entries)
+// `recordedStart` is where the directory begins as the end record gives it, so an
+// entry's central offset is the one minizip reports.
+Status walkDirectory(const QByteArray &directory, std::uint64_t recordedStart,
+                     QList<Entry> &entries)
 {
     qsizetype pos = 0;
     while (directory.size() - pos >= 4 && directory.mid(pos, 4) == kCentralBytes) {
@@ -145,13 +150,17 @@ Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &en
                                      extraSize + u16(directory, pos + 32);
         if (directory.size() - pos < recordSize)
             return Status::Damaged;
-        ArchiveCentralEntry entry;
+        Entry entry;
         entry.flags = u16(directory, pos + 8);
         entry.method = u16(directory, pos + 10);
+        entry.dosDate = u32(directory, pos + 12);
+        entry.crc = u32(directory, pos + 16);
         entry.compressedSize = u32(directory, pos + 20);
         entry.uncompressedSize = u32(directory, pos + 24);
+        entry.externalAttributes = u32(directory, pos + 38);
         entry.localHeaderOffset = u32(directory, pos + 42);
         entry.offsetIn64BitRecord = entry.localHeaderOffset == kIn64BitRecord;
+        entry.centralOffset = recordedStart + static_cast<std::uint64_t>(pos);
         entry.name = directory.mid(pos + static_cast<qsizetype>(kCentralHeaderSize), nameLength);
         const qsizetype extraAt = pos + static_cast<qsizetype>(kCentralHeaderSize) + nameLength;
         if (!readZip64Values(directory, extraAt, extraSize, entry))
@@ -161,6 +170,76 @@ Status walkDirectory(const QByteArray &directory, QList<ArchiveCentralEntry> &en
         pos += recordSize;
     }
     return pos == directory.size() ? Status::Read : Status::Damaged; // anything else is damage
+}
+
+// minizip checks a local header's sizes against the directory's unless they hold
+// the marker; the 64-bit sizes of its ZIP64 block must then agree instead. That
+// block holds both sizes, uncompressed first; a lone marked size may stand alone.
+bool localSizesAgree(const QByteArray &header, const QByteArray &extra, const Entry &entry)
+{
+    const bool marked[] = {u32(header, 22) == kIn64BitRecord, u32(header, 18) == kIn64BitRecord};
+    if ((u16(header, 6) & kSizesInDataDescriptor) || (!marked[0] && !marked[1]))
+        return true;
+    for (qsizetype pos = 0; extra.size() - pos >= 4; pos += 4 + u16(extra, pos + 2)) {
+        const qsizetype size = std::min<qsizetype>(u16(extra, pos + 2), extra.size() - pos - 4);
+        if (u16(extra, pos) != kZip64ExtraId)
+            continue;
+        if (size >= 16)
+            return (!marked[0] || u64(extra, pos + 4) == entry.uncompressedSize) &&
+                   (!marked[1] || u64(extra, pos + 12) == entry.compressedSize);
+        if (size < 8 || marked[0] == marked[1])
+            return false;
+        return u64(extra, pos + 4) == (marked[0] ? entry.uncompressedSize : entry.compressedSize);
+    }
+    return false;
+}
+
+// The entry's local header. minizip compares a method only for the entries it
+// opens itself.
+Local readLocal(int fd, std::uint64_t fileSize, Entry &entry)
+{
+    QByteArray header, rest; // the name and extra field
+    if (entry.headerAt + kLocalHeaderSize > fileSize)
+        return Local::Outside;
+    if (!readAt(fd, entry.headerAt, kLocalHeaderSize, header) || !header.startsWith(kLocalBytes))
+        return Local::Damaged;
+    const qsizetype nameSize = u16(header, 26);
+    const std::size_t restSize = static_cast<std::size_t>(nameSize) + u16(header, 28);
+    entry.dataOffset = entry.headerAt + kLocalHeaderSize + restSize;
+    const bool whole = readAt(fd, entry.headerAt + kLocalHeaderSize, restSize, rest);
+    if (!localSizesAgree(header, whole ? rest.mid(nameSize) : QByteArray(), entry))
+        return Local::Inconsistent64;
+    if (nameSize != entry.name.size() ||
+        (entry.offsetIn64BitRecord && u16(header, 8) != entry.method))
+        return Local::Damaged;
+    if (!whole)
+        return Local::Outside;
+    entry.localNameDiffers = rest.left(nameSize) != entry.name;
+    return Local::Read;
+}
+
+// The end records' values; Damaged or Inconsistent64 in `status` when they cannot be
+// taken.
+bool readEndRecords(int fd, std::uint64_t fileSize, EndValues &values, Status &status)
+{
+    const std::uint64_t tailSize = std::min(fileSize, kEndRecordSize + kLongestComment);
+    const std::uint64_t tailStart = fileSize - tailSize;
+    QByteArray tail;
+    if (!readAt(fd, tailStart, tailSize, tail))
+        return false;
+    const qsizetype end = tail.lastIndexOf(kEndBytes, tail.size() - qsizetype(kEndRecordSize));
+    if (end < 0)
+        return false;
+    values = {tailStart + static_cast<std::uint64_t>(end), u16(tail, end + 10), u32(tail, end + 12),
+              u32(tail, end + 16)};
+    std::uint64_t end64At = 0;
+    if (const std::uint64_t locatorAt = zip64Locator(fd, tail, tailStart, end64At)) {
+        status = readEnd64(fd, end64At, locatorAt, values);
+        if (status != Status::Read)
+            return false;
+        status = Status::Damaged;
+    }
+    return values.size <= values.directoryEnd && values.offset <= values.directoryEnd - values.size;
 }
 
 } // namespace
@@ -199,34 +278,22 @@ std::uint64_t u64(const QByteArray &bytes, qsizetype at)
 
 } // namespace ArchiveBytes
 
-ArchiveCentralDirectory ArchiveCentralDirectory::read(int fd)
+bool ArchiveIndex::Entry::dataWithin(std::uint64_t fileSize) const
 {
-    ArchiveCentralDirectory result;
+    return local == Local::Read && compressedSize <= fileSize &&
+           dataOffset + compressedSize <= fileSize;
+}
+
+ArchiveIndex ArchiveIndex::read(int fd)
+{
+    ArchiveIndex result;
     struct stat st {
     };
     if (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < kEndRecordSize)
         return result;
     result.fileSize = static_cast<std::uint64_t>(st.st_size);
-
-    const std::uint64_t tailSize = std::min(result.fileSize, kEndRecordSize + kLongestComment);
-    const std::uint64_t tailStart = result.fileSize - tailSize;
-    QByteArray tail;
-    if (!readAt(fd, tailStart, tailSize, tail))
-        return result;
-    const qsizetype end = tail.lastIndexOf(kEndBytes, tail.size() - qsizetype(kEndRecordSize));
-    if (end < 0)
-        return result;
-    EndValues values{tailStart + static_cast<std::uint64_t>(end), u16(tail, end + 10),
-                     u32(tail, end + 12), u32(tail, end + 16)};
-    std::uint64_t end64At = 0;
-    if (const std::uint64_t locatorAt = zip64Locator(fd, tail, tailStart, end64At)) {
-        result.status = readEnd64(fd, end64At, locatorAt, values);
-        if (result.status != Status::Read)
-            return result;
-        result.status = Status::Damaged;
-    }
-
-    if (values.size > values.directoryEnd || values.offset > values.directoryEnd - values.size)
+    EndValues values{};
+    if (!readEndRecords(fd, result.fileSize, values, result.status))
         return result;
     result.declaredCount = values.count;
     result.shift = values.directoryEnd - (values.offset + values.size);
@@ -234,6 +301,15 @@ ArchiveCentralDirectory ArchiveCentralDirectory::read(int fd)
     QByteArray directory;
     if (!readAt(fd, result.directoryStart, values.size, directory))
         return result;
-    result.status = walkDirectory(directory, result.entries);
+    result.status = walkDirectory(directory, values.offset, result.entries);
+    for (Entry &entry : result.entries) {
+        // 64-bit values can point anywhere: such an entry is refused without its local
+        // header, and no sum below may wrap.
+        if (result.status != Status::Read || entry.localHeaderOffset > result.fileSize ||
+            entry.compressedSize > result.fileSize)
+            continue;
+        entry.headerAt = entry.localHeaderOffset + result.shift;
+        entry.local = readLocal(fd, result.fileSize, entry);
+    }
     return result;
 }
