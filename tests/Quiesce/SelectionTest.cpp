@@ -5,6 +5,7 @@
 #include "platform/Alerts.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/QtApplicationIcons.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Waiting.h"
@@ -112,11 +113,7 @@ TEST_P(KeptSelection, FollowsTheProcessAcrossARefresh)
     NoAlerts alerts;
     QList<int> exits;
     CGMCApp controller(box.path("root"), box.home(),
-                       {workspace,
-                        icons,
-                        alerts,
-                        [] { return nullptr; },
-                        [](int) {},
+                       {workspace, icons, alerts, [] { return nullptr; }, [](int) {},
                         [&](int status) { exits.append(status); },
                         &GMUExtensions::processNameForPID});
     controller.start();
@@ -145,7 +142,6 @@ TEST_P(KeptSelection, FollowsTheProcessAcrossARefresh)
     EXPECT_EQ(exits, QList<int>());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, KeptSelection, ::testing::ValuesIn(kRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, KeptSelection, ::testing::ValuesIn(kRows), rows::byName);
 
 } // namespace

@@ -1,6 +1,7 @@
 // Renaming without replacing, where the file system knows rename flags and, through
 // the fault shim that ctest preloads, where it does not.
 #include "foundation_ext/RenameWithoutReplacing.h"
+#include "tests/support/RowPrinting.h"
 #include "tests/support/TestFiles.h"
 
 #include <QFile>
@@ -77,7 +78,6 @@ const RenameRow kRenameRows[] = {
     {"flags_unknown_a_dangling_link_there", false, "link"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, RenameRows, ::testing::ValuesIn(kRenameRows),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, RenameRows, ::testing::ValuesIn(kRenameRows), rows::byName);
 
 } // namespace

@@ -1,7 +1,5 @@
 // Where lessons go: a private TMPDIR, else a private user-<uid> in it, else Downloads, else home.
-// How the opener is waited for. Which runs of hand-overs are held on one processor. How alerts
-// look.
-#include "platform/MainThread.h"
+// How the opener is waited for. How alerts look.
 #include "platform/linux/LinuxOpenService.h"
 #include "platform/linux/LinuxTemporaryDirectory.h"
 #include "platform/linux/QtAlerts.h"
@@ -22,7 +20,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,46 +180,7 @@ TEST_P(OpenerWait, RunsTheEventLoopAndNoThreadOfOurs)
     EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(proc); })) << "left as a zombie";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, OpenerWait, ::testing::ValuesIn(kOpenerRows),
-                         [](const auto &info) { return std::string(info.param.name); });
-
-// A run of hand-overs with this much work among them, and whether it is held on one processor.
-struct HoldRow {
-    const char *name;
-    std::int64_t bytes, handOvers;
-    bool held;
-};
-
-void PrintTo(const HoldRow &row, std::ostream *out)
-{
-    *out << row.name;
-}
-
-class HandOverHold : public ::testing::TestWithParam<HoldRow>
-{
-};
-
-TEST_P(HandOverHold, OnlyRunsOfSmallWorkAreHeld)
-{
-    struct Recorder : platform::MainThread {
-        bool held = false;
-        void runAndWait(const std::function<void()> &work) override { work(); }
-        void holdOneProcessor() override { held = true; }
-    } mainThread;
-    mainThread.beginHandOvers(GetParam().bytes, GetParam().handOvers);
-    EXPECT_EQ(mainThread.held, GetParam().held);
-}
-
-constexpr std::int64_t kMiB = platform::MainThread::kLargeWorkBytes;
-
-INSTANTIATE_TEST_SUITE_P(Rows, HandOverHold,
-                         ::testing::Values(HoldRow{"noWork", 0, 5000, true},
-                                           HoldRow{"justUnderAMebibyteEach", 4 * kMiB - 1, 4, true},
-                                           HoldRow{"noEntriesCountedSmall", kMiB - 1, 0, true},
-                                           HoldRow{"aMebibyteEach", 4 * kMiB, 4, false},
-                                           HoldRow{"noEntriesCountedLarge", kMiB, 0, false},
-                                           HoldRow{"negativeCountLarge", kMiB, -1, false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, OpenerWait, ::testing::ValuesIn(kOpenerRows), rows::byName);
 
 // Alert boxes over a window: titled with the program's name, a bold plain-text heading, all shown.
 TEST(QtAlertsShown, ShowEveryWordUnderTheProgramsName)
