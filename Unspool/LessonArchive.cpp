@@ -319,7 +319,7 @@ LessonArchive::EntryOutcome LessonArchive::copyCurrentEntry(Extraction &run, int
     if (readFailed)
         fault = kReadFailed;
     else if (!written)
-        fault = kWriteFailed;
+        fault = kWriteFailed; // NOLINT(bugprone-branch-clone): as a failed placing below
     // The library stops quietly at the declared size of a damaged entry.
     else if (run.file.total() != entry.uncompressedSize || !run.stream.endedExactly())
         fault = kSizeMismatch;

@@ -28,12 +28,12 @@ inline QDateTime sampleTime()
 inline bool write(const QString &zipPath, const QList<Entry> &entries)
 {
     QTemporaryDir staging;
-    QStringList arguments{"python3", "-c",
-                          "import os, sys, zipfile\n"
-                          "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                          "    for name in sys.argv[3:]:\n"
-                          "        z.write(os.path.join(sys.argv[2], name), name)\n",
-                          zipPath, staging.path()};
+    const char *const script =
+        "import os, sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+        "    for name in sys.argv[3:]:\n"
+        "        z.write(os.path.join(sys.argv[2], name), name)\n";
+    QStringList arguments{"python3", "-c", script, zipPath, staging.path()};
     for (const Entry &entry : entries) {
         const QString path = staging.filePath(entry.name);
         QFile item(path);

@@ -122,7 +122,7 @@ TEST_F(UnspoolBundle, AFailedExtractionSaysWhyOnStandardError)
     unspool.start(bundleProgram(bundle, "Unspool"));
     QByteArray said;
     EXPECT_TRUE(
-        waitUntil([&] { return ourLines(said += unspool.readAllStandardError()).size() > 0; }));
+        waitUntil([&] { return !ourLines(said += unspool.readAllStandardError()).isEmpty(); }));
     unspool.kill(); // it waits at its alert
     unspool.waitForFinished();
     const QByteArrayList lines = ourLines(said + unspool.readAllStandardError());

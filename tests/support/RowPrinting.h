@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 // The rows of the test tables, readable: a failing row prints as its name and the inputs
 // that set it apart, and its test is named after it. A table's PrintTo, beside its row type
@@ -32,6 +33,7 @@ requires std::is_arithmetic_v<Number> std::string shown(Number value)
     return std::to_string(value);
 }
 template <class Item> std::string shown(const QList<Item> &items);
+template <class Item> std::string shown(const std::vector<Item> &items);
 
 template <class Items> std::string shownList(const Items &items)
 {
@@ -41,6 +43,10 @@ template <class Items> std::string shownList(const Items &items)
     return list + "]";
 }
 template <class Item> std::string shown(const QList<Item> &items)
+{
+    return shownList(items);
+}
+template <class Item> std::string shown(const std::vector<Item> &items)
 {
     return shownList(items);
 }
