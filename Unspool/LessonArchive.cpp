@@ -50,17 +50,10 @@ bool holdsSomething(int folderFd, const QByteArray &name)
     return ::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// The name of the entry the library stands at, control characters shown as "?", so
-// that a line in a log stays one line and shows no terminal codes.
-QByteArray currentEntryName(unzFile file)
+// An entry's name for a log line: control characters shown as "?", so that the line
+// stays one line and shows no terminal codes.
+QByteArray shownName(QByteArray name)
 {
-    unz_file_info info{};
-    if (unzGetCurrentFileInfo(file, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-        return {};
-    QByteArray name(static_cast<qsizetype>(info.size_filename) + 1, '\0');
-    unzGetCurrentFileInfo(file, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0,
-                          nullptr, 0);
-    name.truncate(name.indexOf('\0'));
     for (char &c : name) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = '?';
@@ -408,9 +401,10 @@ void LessonArchive::noteFailure(const QString &message, int systemError)
     if (systemError &&
         (message == QLatin1String(kWriteFailed) || message == QLatin1String(kReadFailed)))
         m_failureReason += QStringLiteral(" (%1)").arg(qt_error_string(systemError));
-    if (m_run)
-        m_failureReason = QStringLiteral("entry %1: %2")
-                              .arg(QString::fromUtf8(currentEntryName(_unzFile)), m_failureReason);
+    if (m_run && m_run->entry)
+        m_failureReason =
+            QStringLiteral("entry %1: %2")
+                .arg(QString::fromUtf8(shownName(m_run->entry->name)), m_failureReason);
 }
 
 bool LessonArchive::OverWrite(const QString &path)
