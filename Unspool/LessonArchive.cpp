@@ -25,7 +25,6 @@
 #include <utility>
 
 #include <unzip.h>
-#include <zlib.h>
 
 namespace
 {

@@ -23,7 +23,7 @@ mapfile -t units < <(git ls-files '*.c' '*.cpp' | grep -v '^fuzz/' | sed "s|^|$r
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! run-clang-tidy -p "$build" -quiet -j "$(nproc)" "${units[@]}" >"$log" 2>&1; then
-  grep -E '(warning|error):' -A3 "$log" | head -n 200
+  sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -E '(warning|error):' -A3 | head -n 200 || tail -n 50 "$log"
   echo "check-style: clang-tidy found the above (.clang-tidy)" >&2
   exit 1
 fi

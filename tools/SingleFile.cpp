@@ -254,10 +254,8 @@ bool closeArchive(int fd, std::uint64_t shift, std::uint64_t archiveEnd, const Q
         end[20] != 0 || end[21] != 0)
         return false; // an end record with a comment of its own: not one we wrote
     if (QByteArray(tail, 4) == ArchiveBytes::signature(ArchiveRecord::kLocatorSignature)) {
-        std::uint64_t at = 0;
-        for (int i = 7; i >= 0; --i)
-            at = at << 8 | static_cast<unsigned char>(tail[8 + i]);
-        at += shift;
+        const std::uint64_t at =
+            ArchiveBytes::u64(QByteArray::fromRawData(tail, sizeof tail), 8) + shift;
         for (int i = 0; i < 8; ++i)
             tail[8 + i] = char(at >> (8 * i));
     }

@@ -5,7 +5,6 @@
 #include "platform/Workspace.h"
 #include "platform/linux/ProcessStat.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -50,11 +49,7 @@ std::optional<platform::procfs::ProcessStat> readStat(int pid)
 {
     if (pid <= 0)
         return std::nullopt;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray text = stat.readAll();
-    return platform::procfs::parseProcessStat(std::string_view(text.constData(), text.size()));
+    return platform::procfs::readProcessStat(pid);
 }
 
 } // namespace

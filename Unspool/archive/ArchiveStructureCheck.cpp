@@ -2,10 +2,8 @@
 
 #include "Unspool/archive/ArchiveRecordLayout.h"
 #include "Unspool/archive/ArchiveSpaceNeed.h"
+#include "foundation_ext/PathBytes.h"
 #include "naming/NamePolicy.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -89,8 +87,7 @@ const char *layoutFault(const ArchiveIndex &index)
 // Free bytes where the destination is or will be: its nearest existing folder.
 bool freeSpace(const QByteArray &destination, std::uint64_t &bytes)
 {
-    QByteArray path = QFile::encodeName(
-        QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(destination))));
+    QByteArray path = absolutePath(destination); // as bytes: the name need not be UTF-8
     struct statvfs fs {
     };
     while (::statvfs(path.constData(), &fs) != 0) {

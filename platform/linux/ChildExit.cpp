@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 // This C library's header leaves out the C++ linkage block.
@@ -19,10 +20,16 @@ namespace platform
 ChildExit::ChildExit(pid_t pid)
     : QObject(QCoreApplication::instance()), m_pid(pid), m_processFd(::pidfd_open(pid, 0))
 {
-    if (m_processFd < 0)
+    if (m_processFd >= 0) {
+        m_notifier = std::make_unique<QSocketNotifier>(m_processFd, QSocketNotifier::Read);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, &ChildExit::reap);
         return;
-    m_notifier = std::make_unique<QSocketNotifier>(m_processFd, QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, &ChildExit::reap);
+    }
+    // Without a process descriptor (none left to open, say) the child is asked now and
+    // then instead, so it is still reaped and its end still heard.
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &ChildExit::reap);
+    poll->start(20);
 }
 
 ChildExit::~ChildExit()
@@ -34,11 +41,14 @@ ChildExit::~ChildExit()
 
 void ChildExit::reap()
 {
-    m_notifier->setEnabled(false);
     int status = 0;
     pid_t done;
     while ((done = ::waitpid(m_pid, &status, WNOHANG)) < 0 && errno == EINTR) {
     }
+    if (done == 0)
+        return; // still running
+    if (m_notifier)
+        m_notifier->setEnabled(false);
     if (done == m_pid)
         emit ended(status);
     deleteLater();

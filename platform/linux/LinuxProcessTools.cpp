@@ -22,11 +22,7 @@ namespace
 // cannot be read.
 QByteArray kernelName(int pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray text = stat.readAll();
-    const auto parsed = procfs::parseProcessStat(std::string_view(text.constData(), text.size()));
+    const auto parsed = procfs::readProcessStat(pid);
     return parsed ? QByteArray::fromStdString(parsed->name) : QByteArray();
 }
 
@@ -69,3 +65,17 @@ QString completeProcessName(int pid, const QString &printedName)
 }
 
 } // namespace platform::tools
+
+namespace platform::procfs
+{
+
+std::optional<ProcessStat> readProcessStat(int pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = stat.readAll();
+    return parseProcessStat(std::string_view(text.constData(), text.size()));
+}
+
+} // namespace platform::procfs

@@ -25,4 +25,9 @@ struct ProcessStat {
 // time field 22). Nullopt for text of any other shape.
 std::optional<ProcessStat> parseProcessStat(std::string_view text);
 
+// Process `pid`'s line read from /proc and parsed; nullopt when it cannot be read. Made
+// with the process tools (platform library); the root helper reads through descriptors
+// of its own and does not link it.
+std::optional<ProcessStat> readProcessStat(int pid);
+
 } // namespace platform::procfs
